@@ -1,0 +1,87 @@
+// What the engine's parts share: the state of the running scan and the
+// routines one part calls in another. Hidden inside libov_core.so; tests link
+// the same code as a static library.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "engine/scan_request.h"
+
+// ---- Scan run state (scan_run.cpp) ----
+
+// The request of the running scan (null between scans).
+ScanRequest* CurrentRequest();
+// 1 while the scan may go on, 0 once a stop was asked for.
+int32_t RunFlag();
+void SetRunFlag(int32_t value);
+
+// Re-entrant locks of the scan run.
+std::recursive_mutex& TempFolderLock();
+std::recursive_mutex& FileLock();
+std::recursive_mutex& ArchiveLock();
+
+// The temp folder (Windows form, trailing backslash) and the archiver's path
+// (host path of the installed 7-Zip program; empty when none was found).
+const std::u16string& TempFolderPath();
+const std::string& ArchiverPath();
+
+// Blocks the scan thread while the scan is paused (fnPauseOV); returns at
+// once otherwise. Called at every message send and before every read.
+void WaitWhilePaused();
+
+// HKLM\subKey value into the caller's buffer: 0 read or key missing
+// (buffer untouched), 1 value missing or too large, else the error code.
+int32_t ReadMachineValue(const char16_t* subKey, const char16_t* valueName, void* buffer,
+                         uint32_t* size);
+// A Settings flag: 1 only when the DWORD value equals 1.
+int32_t ReadSettingFlag(const char16_t* valueName);
+int32_t EnablePrivilege(const char16_t* name);
+
+int32_t LoadUnzipRes();
+
+// ---- Message channel (message_channel.cpp) ----
+
+// Formats (printf style, %s takes a char16_t*) and sends one message to the
+// request's window, with the channel's traces. Returns the code.
+int32_t SendOVMsg(int32_t code, const char16_t* format, ...);
+
+// ---- Hash database and verdict (hash_database.cpp, verdict.cpp) ----
+
+int32_t LoadDbFileData();
+int32_t UnscrambleDbText();
+void UnloadOVData();
+uint8_t DatabaseKeyByte();
+// Plain-text search of the loaded database for a hash text.
+bool DatabaseContains(const char* hashText);
+uint32_t GenerateCryptoMd5Buffer(const void* data, uint32_t size, const char16_t* name,
+                                 const char16_t* extra);
+void ScanHashData(const char16_t* hashText, const char16_t* name, const char16_t* extra);
+void AddFileToReport(const char16_t* name, const char16_t* hashText, const char16_t* threatType,
+                     const char16_t* extra);
+// Infection table of the scan run (2048 entries).
+bool AllocateInfectionTable();
+void ReleaseInfectionTable();
+
+// ---- File scanner (file_scanner.cpp) ----
+
+int32_t __ScanFile(char16_t* path, const char16_t* extra);
+// A new 2048-unit string, or null; cuts text in place.
+std::unique_ptr<char16_t[]> TranslatePath(char16_t* text);
+char16_t* RemoveBadChars(char16_t* text);
+int32_t GetFileSections(const char16_t* path, const char16_t* extra);
+
+// ---- Folder walker and archives (folder_walker.cpp, archive_scan.cpp) ----
+
+int32_t FindF(const char16_t* folder, int32_t smart);
+int32_t CheckFileExt(char16_t* path);
+int32_t IsArchiveExt(char16_t* path);
+int32_t DoScanInArchive(const char16_t* path);
+
+// ---- Scan routines (full_scan.cpp, threat_scan.cpp, registry_scan.cpp) ----
+
+int32_t doStartFullScanRutine(ScanRequest* request);
+int32_t doStartCustomScanRutine(ScanRequest* request);
+int32_t doStartQuickScanRutine(ScanRequest* request);
+int32_t DoScanRegistryLocations();

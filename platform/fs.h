@@ -1,0 +1,145 @@
+// Files and folders with Windows semantics: access, share modes,
+// dispositions, attributes, wildcard enumeration, current directory and the
+// temp folder. Paths are Windows form (path.h). Every fallible call returns a
+// Windows error code (0 = success) and also sets the thread's last error.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// Access rights.
+inline constexpr uint32_t kGenericRead = 0x80000000u;
+inline constexpr uint32_t kGenericWrite = 0x40000000u;
+
+// Share modes. Within one process they are enforced (a file held open without
+// kShareDelete cannot be deleted: 32); across processes they are advisory.
+inline constexpr uint32_t kShareRead = 1;
+inline constexpr uint32_t kShareWrite = 2;
+inline constexpr uint32_t kShareDelete = 4;
+
+enum class Disposition : uint32_t {
+    CreateNew = 1,         // 80 when the file exists
+    CreateAlways = 2,      // create or truncate
+    OpenExisting = 3,      // 2 (or 3 when a folder on the way is missing)
+    OpenAlways = 4,        // open or create
+    TruncateExisting = 5,  // open and truncate; 2 when missing
+};
+
+// Attributes as GetFileAttributes reports them.
+inline constexpr uint32_t kAttrReadOnly = 0x1;
+inline constexpr uint32_t kAttrHidden = 0x2;
+inline constexpr uint32_t kAttrSystem = 0x4;
+inline constexpr uint32_t kAttrDirectory = 0x10;
+inline constexpr uint32_t kAttrArchive = 0x20;
+inline constexpr uint32_t kAttrDevice = 0x40;  // FIFO, socket or device node
+inline constexpr uint32_t kAttrNormal = 0x80;
+inline constexpr uint32_t kAttrReparsePoint = 0x400;  // a symbolic link
+inline constexpr uint32_t kInvalidAttributes = 0xFFFFFFFFu;
+
+enum class SeekOrigin { Begin, Current, End };
+
+// An open file. Only regular files are opened for content: a FIFO, socket
+// or device node fails with 5 and a folder with 5, so a scan never blocks on
+// one. Move-only; closes on destruction.
+class File {
+public:
+    File() = default;
+    ~File();
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    [[nodiscard]] static uint32_t open(std::u16string_view path, uint32_t access, uint32_t share,
+                                       Disposition disposition, File& out);
+
+    bool isOpen() const { return m_fd >= 0; }
+    [[nodiscard]] uint32_t read(void* buffer, uint32_t size, uint32_t& bytesRead);
+    [[nodiscard]] uint32_t write(const void* data, uint32_t size, uint32_t& bytesWritten);
+    [[nodiscard]] uint32_t size(uint64_t& out) const;
+    [[nodiscard]] uint32_t seek(int64_t offset, SeekOrigin origin);
+    [[nodiscard]] uint32_t setEndOfFile();
+    void close();
+
+private:
+    int m_fd = -1;
+    uint64_t m_openId = 0;  // entry in this process's table of open files and share modes
+};
+
+// Reads a whole regular file of at most maxBytes; 8 when it is larger.
+[[nodiscard]] uint32_t readWholeFile(std::u16string_view path, std::string& out,
+                                     uint64_t maxBytes = 64u << 20);
+
+// Writes a whole file (create always).
+[[nodiscard]] uint32_t writeWholeFile(std::u16string_view path, std::string_view data);
+
+// Deletes a file: 5 when read-only, 32 when this process holds it open
+// without delete sharing, 2 when missing.
+[[nodiscard]] uint32_t deleteFile(std::u16string_view path);
+
+[[nodiscard]] uint32_t moveFile(std::u16string_view from, std::u16string_view to);
+[[nodiscard]] uint32_t copyFile(std::u16string_view from, std::u16string_view to,
+                                bool failIfExists);
+
+// kInvalidAttributes (and last error) when the path does not exist. A
+// symbolic link reports kAttrReparsePoint and is not followed.
+uint32_t getFileAttributes(std::u16string_view path);
+// Read-only maps to the write bits, hidden and system to the user.DOSATTRIB
+// extended attribute (ignored without error where unsupported).
+[[nodiscard]] uint32_t setFileAttributes(std::u16string_view path, uint32_t attributes);
+
+[[nodiscard]] uint32_t createDirectory(std::u16string_view path);  // 183 when it exists
+[[nodiscard]] uint32_t removeDirectory(std::u16string_view path);  // 145 when not empty
+
+// Removes a folder tree; never follows symbolic links out of it.
+[[nodiscard]] uint32_t removeTree(std::u16string_view path);
+
+struct FindData {
+    std::u16string name;  // the entry's name only
+    uint32_t attributes = 0;
+    uint64_t size = 0;
+    int64_t lastWriteUnix = 0;  // seconds since 1970, UTC
+};
+
+// Folder enumeration with a Windows wildcard pattern ("C:\dir\*.*",
+// "..\jobs\*.ovj"); "*" and "?" match case-insensitively as Windows matches
+// them ("*.*" matches every name, dots or not). "." and ".." are listed
+// first, as Windows lists them. Symbolic links are entries, never followed.
+class FindFile {
+public:
+    FindFile() = default;
+    ~FindFile();
+    FindFile(FindFile&& other) noexcept;
+    FindFile& operator=(FindFile&& other) noexcept;
+    FindFile(const FindFile&) = delete;
+    FindFile& operator=(const FindFile&) = delete;
+
+    // 0 and the first entry; 2 when nothing matches, 3 when the folder is missing.
+    [[nodiscard]] static uint32_t first(std::u16string_view pattern, FindFile& out,
+                                        FindData& entry);
+    // 0 and the next entry; 18 at the end.
+    [[nodiscard]] uint32_t next(FindData& entry);
+    void close();
+
+private:
+    struct State;
+    State* m_state = nullptr;
+};
+
+// Windows wildcard match (case-insensitive), as used by FindFile.
+bool matchesWildcard(std::u16string_view pattern, std::u16string_view name);
+
+// Current directory in Windows form, and setting it (Windows or host form).
+std::u16string currentDirectory();
+[[nodiscard]] uint32_t setCurrentDirectory(std::u16string_view path);
+
+// The temp folder in Windows form with a trailing backslash: $TMPDIR or /tmp.
+std::u16string tempPath();
+
+// A new private folder (0700) inside the temp folder, made with mkdtemp;
+// its Windows-form path without trailing backslash.
+[[nodiscard]] uint32_t createPrivateTempFolder(std::u16string_view prefix, std::u16string& out);
+
+}  // namespace platform

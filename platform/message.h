@@ -1,0 +1,43 @@
+// Window messages: 32-bit window handles and synchronous delivery.
+//
+// The handle table lives in libovplatform.so, so a program and the engine
+// library it loads see the same table. A receiver is either thread-safe
+// (called on the sender's thread, calls to one window serialised and in
+// order) or bound to the thread that created it (the sender blocks until that
+// thread has handled the message in pumpWindowMessages).
+#pragma once
+#include <cstdint>
+#include <functional>
+
+namespace platform {
+
+using WindowHandle = uint32_t;  // 0 is never a window
+
+// The receiver gets the message code and its text (valid only during the
+// call; the receiver copies what it keeps). Its result is the send's result.
+using MessageReceiver = std::function<intptr_t(uint32_t code, const char16_t* text)>;
+
+enum class ReceiverThreading {
+    ThreadSafe,   // run on the sending thread, one call at a time per window
+    OwnerThread,  // run on the creating thread when it pumps
+};
+
+WindowHandle createWindow(MessageReceiver receiver,
+                          ReceiverThreading threading = ReceiverThreading::ThreadSafe);
+
+// Removes the window; a send in progress finishes first. Later sends fail.
+void destroyWindow(WindowHandle window);
+
+bool isWindow(WindowHandle window);
+
+// SendMessage: delivers (code, text) and returns the receiver's result once
+// it has been handled. 0 with last error 1400 for an unknown window. A send
+// to an OwnerThread window from its own thread runs the receiver at once.
+intptr_t sendMessage(WindowHandle window, uint32_t code, const char16_t* text);
+
+// Handles the messages waiting for windows owned by the calling thread;
+// waits up to timeoutMs for the first one (0 = do not wait). Returns how
+// many were handled.
+int pumpWindowMessages(int timeoutMs);
+
+}  // namespace platform
