@@ -1,6 +1,7 @@
 // Archive scanning: one ZIP, CAB or 7z archive is extracted with the
 // installed 7-Zip console program into a fresh private folder, the folder is
 // walked like any other, and removed again.
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -30,17 +31,29 @@ constexpr uint64_t kMaxExtractedFileBytes = 5u * 1024u * 1024u;
 // Wall-clock budget for the extraction of one archive (all its attempts).
 constexpr std::chrono::seconds kExtractionTimeLimit{120};
 
+// Wall-clock budget for an archive found on disk together with every archive
+// nested in it. A nest of many archives at each level (the classic archive
+// bomb) would otherwise cost an extraction per member for hours; once the
+// budget is spent, archives nested in it are no longer extracted.
+constexpr std::chrono::seconds kNestTimeLimit{600};
+
 // 7-Zip ends an extraction at the first write that fails, so a member at the
 // size limit would hide every member behind it. Such a member is left out
 // and the archive extracted again; at most this many times per archive.
 constexpr int kMaxExtractionAttempts = 8;
 
-// Archives being walked on this thread right now (the scan thread).
+// Archives being walked on this thread right now (the scan thread), and when
+// the outermost of them must be done.
 thread_local int t_archiveDepth = 0;
+thread_local std::chrono::steady_clock::time_point t_nestDeadline;
 
 class DepthGuard {
   public:
-    DepthGuard() { ++t_archiveDepth; }
+    DepthGuard() {
+        if (t_archiveDepth++ == 0) {
+            t_nestDeadline = std::chrono::steady_clock::now() + kNestTimeLimit;
+        }
+    }
     ~DepthGuard() { --t_archiveDepth; }
     DepthGuard(const DepthGuard&) = delete;
     DepthGuard& operator=(const DepthGuard&) = delete;
@@ -113,7 +126,8 @@ enum class Extraction { Done, CannotStart, NoOutputFolder, Stopped, TimedOut };
 // the size limit. output is recreated for each attempt: 7-Zip follows a link
 // already present in its output folder, so it always writes into a new one.
 Extraction extract(const std::string& archiveHost, OutputFolder& output) {
-    const auto deadline = std::chrono::steady_clock::now() + kExtractionTimeLimit;
+    const auto deadline =
+        std::min(std::chrono::steady_clock::now() + kExtractionTimeLimit, t_nestDeadline);
     const std::string tempHost = platform::toHostPath(TempFolderPath());
     std::vector<std::string> leftOut;
 
@@ -194,6 +208,12 @@ int32_t DoScanInArchive(const char16_t* path) {
         SendOVMsg(SCANMSG_DEBUG,
                   u"DoScanInArchive:: nested deeper than %d archives, not extracted: %s",
                   kMaxArchiveDepth, path);
+        return 0;
+    }
+    if (t_archiveDepth > 0 && std::chrono::steady_clock::now() >= t_nestDeadline) {
+        SendOVMsg(SCANMSG_DEBUG,
+                  u"DoScanInArchive:: time for this nest of archives is spent, not extracted: %s",
+                  path);
         return 0;
     }
     DepthGuard depth;
