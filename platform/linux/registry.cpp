@@ -301,6 +301,14 @@ std::string registryFilePath() {
     return fromExecutable;
 }
 
+void setRegistryFilePath(const std::string& path) {
+    if (path.empty())
+        unsetenv("ORVANE_REGISTRY");
+    else
+        setenv("ORVANE_REGISTRY", path.c_str(), 1);
+    regstore::reset();
+}
+
 uint32_t checkRegistryIntegrity() { return regstore::integrityCheck(); }
 
 void resetRegistryConnection() { regstore::reset(); }
