@@ -14,7 +14,7 @@ ToolRun runTool(const std::string& tool, const std::vector<std::string>& args,
     ToolRun run;
     int in[2], out[2], err[2];
     if (pipe(in) || pipe(out) || pipe(err)) return run;
-    std::string program = std::string(OV_BIN_DIR) + "/" + tool;
+    std::string program = tool[0] == '/' ? tool : std::string(OV_BIN_DIR) + "/" + tool;
     std::vector<char*> argv;
     argv.push_back(program.data());
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));

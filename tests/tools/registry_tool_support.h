@@ -11,8 +11,8 @@ struct ToolRun {
     std::string err;
 };
 
-// Runs OV_BIN_DIR/<tool> with args, feeding input on its standard input;
-// the child inherits this process's environment.
+// Runs OV_BIN_DIR/<tool> (or tool itself when it is an absolute path) with args, feeding input on
+// its standard input; the child inherits this process's environment.
 ToolRun runTool(const std::string& tool, const std::vector<std::string>& args,
                 const std::string& input = {});
 
