@@ -2,9 +2,11 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 
 #include "common/registry_names.h"
 #include "common/scan_codes.h"
+#include "engine/engine_internal.h"
 #include "engine/walker_sandbox_support.h"
 #include "platform/path.h"
 #include "platform/process.h"
@@ -173,6 +175,26 @@ TEST_F(ArchiveScan, EncryptedArchiveNeverWaitsForAPassword) {
     ScanRecord record = m_box.runFull(u"X:\\");
     EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
     EXPECT_EQ(record.findings("x:\\plain.exe"), 1);
+    EXPECT_EQ(record.count(SCANMSG_SCAN_ENDED), 1);
+}
+
+// A stop while the archiver runs kills it; the scan ends and leaves nothing.
+TEST_F(ArchiveScan, StopKillsTheArchiver) {
+    const fs::path archive = archiveOf("stopped.zip", "inside.exe", "never reached", "zip");
+    fs::copy_file(archive, m_drive / "stopped.zip");
+    std::thread stopper;
+    const auto start = std::chrono::steady_clock::now();
+    ScanRecord record = m_box.runFull(u"X:\\", [&](uint32_t code, const std::u16string& text) {
+        if (code != SCANMSG_DEBUG || text.rfind(u"CMD: ", 0) != 0 || stopper.joinable()) return;
+        stopper = std::thread([] { StopOV(); });
+        const auto asked = std::chrono::steady_clock::now();
+        while (RunFlag() != 0 && std::chrono::steady_clock::now() - asked < 5s) {
+            std::this_thread::sleep_for(1ms);
+        }
+    });
+    if (stopper.joinable()) stopper.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
+    EXPECT_EQ(record.findings("inside.exe"), 0);
     EXPECT_EQ(record.count(SCANMSG_SCAN_ENDED), 1);
 }
 
