@@ -142,7 +142,10 @@ int32_t FindF(const char16_t* folder, int32_t smart) {
             checked.push_back(0);
             const bool archive = IsArchiveExt(checked.data()) != 0;
             bool handOn = false;
-            if (archive && scanArchives == 1 && !isFolder && !isDevice) {
+            // Only a file of its own goes to the archiver: a link may lead to
+            // a FIFO the archiver would wait on, and its target is scanned
+            // where it lives.
+            if (archive && scanArchives == 1 && !isFolder && !isDevice && !isLink) {
                 const std::u16string handed = PathToHandOn(full, checked.data());
                 SendOVMsg(SCANMSG_DEBUG, u"FindF: Scan In Archive: %s ", handed.c_str());
                 std::lock_guard<std::recursive_mutex> lock(ArchiveLock());

@@ -9,6 +9,7 @@
 #include "common/scan_codes.h"
 #include "engine/engine_internal.h"
 #include "engine/walker_paths.h"
+#include "platform/fs.h"
 #include "platform/text.h"
 
 namespace {
@@ -70,7 +71,12 @@ int32_t doStartCustomScanRutine(ScanRequest* request) {
         // stays as its owner wrote it.
         std::vector<char16_t> path(file.begin(), file.end());
         path.push_back(0);
-        const bool archive = IsArchiveExt(path.data()) != 0;
+        // A FIFO or device named like an archive is never given to the
+        // archiver, which would wait on it.
+        const uint32_t attributes = platform::getFileAttributes(file);
+        const bool device =
+            attributes != platform::kInvalidAttributes && (attributes & platform::kAttrDevice) != 0;
+        const bool archive = IsArchiveExt(path.data()) != 0 && !device;
         std::u16string handed = PathToHandOn(file, path.data());
         if (archive && scanArchives == 1) {
             SendOVMsg(SCANMSG_DEBUG, u"FindF: Scan In Archive: %s ", handed.c_str());

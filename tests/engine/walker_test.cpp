@@ -187,6 +187,11 @@ TEST_F(WalkerScan, StopEndsTheWalkBeforeTheNextEntry) {
 TEST_F(WalkerScan, OddEntriesNeverHangOrLoop) {
     m_box.plant(m_drive / "evil.exe", "odd tree evil");
     m_box.plant(m_drive / "deep" / "evil2.exe", "odd tree evil two");
+    m_box.plant(m_drive / "we*rd?" / "star.exe", "in a folder named like a pattern");
+    m_box.plant(m_drive / "with blank" / "blank.exe", "in a folder with a blank");
+    m_box.setSetting(names::kScanArchives, 1);
+    ASSERT_EQ(::mkfifo((m_drive / "fifo.zip").c_str(), 0600), 0);
+    fs::create_symlink(m_drive / "fifo.zip", m_drive / "tofifo.zip");
     fs::create_directory_symlink(m_drive, m_drive / "loop");
     fs::create_directory_symlink("..", m_drive / "deep" / "up");
     ASSERT_EQ(::mkfifo((m_drive / "pipe.exe").c_str(), 0600), 0);
@@ -209,6 +214,9 @@ TEST_F(WalkerScan, OddEntriesNeverHangOrLoop) {
     EXPECT_EQ(record.count(SCANMSG_SCAN_ENDED), 1);
     EXPECT_EQ(record.findings("x:\\evil.exe"), 1);
     EXPECT_EQ(record.findings("x:\\deep\\evil2.exe"), 1);
+    EXPECT_EQ(record.findings("x:\\we*rd?\\star.exe"), 1);
+    EXPECT_EQ(record.findings("x:\\with blank\\blank.exe"), 1);
+    EXPECT_FALSE(record.traced("FindF: Scan In Archive"));
     EXPECT_FALSE(record.traced("FindF: Folder: X:\\loop"));
     EXPECT_FALSE(record.traced("FindF: Folder: X:\\deep\\up"));
     for (const char* entry : {"X:\\loop", "X:\\pipe.exe", "X:\\topipe.exe", "X:\\sock.exe",
