@@ -129,7 +129,8 @@ int32_t FindF(const char16_t* folder, int32_t smart) {
                     // Sub-folders are always walked with the smart filter on.
                     FindF(full.c_str(), 1);
                 } else {
-                    SendOVMsg(SCANMSG_DEBUG, u"FindF: Folder not entered (another drive): %s",
+                    SendOVMsg(SCANMSG_DEBUG,
+                              u"FindF: Folder not entered (another drive or a system folder): %s",
                               full.c_str());
                 }
             }
