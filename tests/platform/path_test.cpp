@@ -1,7 +1,10 @@
 #include "platform/path.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/fs.h"
@@ -213,4 +216,46 @@ TEST(Path, ProgramAndRuntimeFolders) {
     tmp.writeFile("file", "");
     ovtest::ScopedEnv env("ORVANE_RUNTIME_DIR", tmp.host("file"));
     EXPECT_EQ(runtimeFolderHost(), "");
+}
+
+// Mounts are made in a child with a mount namespace of its own, over
+// tmpfs copies of /media and /run, so the machine's own folders are never
+// touched.
+TEST(Path, RemovableMediaGetTheNextFreeLetters) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", "/media", "tmpfs", 0, "size=1m") != 0 ||
+            ::mount("tmpfs", "/run", "tmpfs", 0, "size=1m") != 0) {
+            ::_exit(77);
+        }
+        int failed = 0;  // the number of the first check that failed
+        auto check = [&](bool ok, int number) {
+            if (!ok && !failed) failed = number;
+        };
+        check(driveMap().size() == 1, 1);
+        ::mkdir("/media/usb", 0755);
+        ::mkdir("/run/media", 0755);
+        ::mkdir("/run/media/ann", 0755);
+        ::mkdir("/run/media/ann/disk", 0755);
+        ::mount("tmpfs", "/media/usb", "tmpfs", 0, "size=1m");
+        ::mount("tmpfs", "/run/media/ann/disk", "tmpfs", 0, "size=1m");
+        // Seen at the next call, without a restart.
+        check(driveRoot(u'D') == "/media/usb", 2);
+        check(driveRoot(u'E') == "/run/media/ann/disk", 3);
+        check(toWindowsPath("/media/usb/x") == u"D:\\x", 4);
+        check(toHostPath(u"e:\\y") == "/run/media/ann/disk/y", 5);
+        check(driveOfHostPath("/run/media/ann/disk/y") == u'E', 6);
+        check(!isPseudoFileSystemFolder(u"E:\\"), 7);
+        check(isPseudoFileSystemFolder(u"C:\\run"), 8);
+        ::umount("/media/usb");
+        check(driveRoot(u'D') == "/run/media/ann/disk" && driveRoot(u'E').empty(), 9);
+        ::_exit(failed);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no private mount namespace here";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the number of the first failed check";
 }
