@@ -132,7 +132,10 @@ std::vector<std::string> removableMountPoints(const std::string& mountsText) {
 std::vector<DriveMapping> currentDriveMap() {
     std::map<char16_t, std::string> letters;
     letters[u'C'] = "/";
-    // REGISTRY_OVERRIDES
+    for (auto& [letter, root] : registryDriveOverrides()) {
+        std::string folder = normaliseRoot(root);
+        if (!folder.empty()) letters[letter] = folder;
+    }
     auto mapped = [&](const std::string& root) {
         return std::any_of(letters.begin(), letters.end(),
                            [&](const auto& entry) { return entry.second == root; });
