@@ -122,6 +122,15 @@ TEST_F(PathTest, RelativePathsResolveAgainstTheCurrentDirectory) {
     std::string content;
     ASSERT_EQ(readWholeFile(u"..\\DATA\\HashDb.DBF", content), 0u);
     EXPECT_EQ(content, "db");
+
+    // A current directory that was removed names nothing, never the root.
+    tmp.makeFolder("gone");
+    ASSERT_EQ(setCurrentDirectory(tmp.windows(u"gone")), 0u);
+    ASSERT_EQ(::rmdir(tmp.host("gone").c_str()), 0);
+    EXPECT_EQ(toHostPath(u"file.txt"), "");
+    EXPECT_EQ(toWindowsPath("file.txt"), u"");
+    File file;
+    EXPECT_EQ(File::open(u"file.txt", kGenericWrite, 0, Disposition::CreateAlways, file), 3u);
 }
 
 TEST_F(PathTest, ComponentsMatchExactlyFirstThenIgnoringCase) {
