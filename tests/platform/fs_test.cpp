@@ -391,6 +391,7 @@ TEST(Fs, CurrentDirectoryAndTempFolders) {
         ASSERT_EQ(setCurrentDirectory(ascii16(tmp.host())), 0u);  // host form too
         EXPECT_EQ(currentDirectory(), tmp.windows());
         EXPECT_EQ(setCurrentDirectory(tmp.windows(u"none")), 2u);
+        EXPECT_EQ(setCurrentDirectory(tmp.windows(u"work\\job.ovj")), kErrorDirectory);
     }
 
     ovtest::ScopedEnv env("TMPDIR", tmp.host());
