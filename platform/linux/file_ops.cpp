@@ -44,6 +44,13 @@ uint32_t copyContent(std::u16string_view from, std::u16string_view to, bool fail
     std::string fromHost = toHostPath(from);
     struct stat st {};
     if (::stat(fromHost.c_str(), &st) != 0) return report(errorFromErrno(errno));
+    // A copy onto the file itself would truncate what it is about to read.
+    struct stat existing {};
+    std::string targetHost = toHostPath(to);
+    if (!targetHost.empty() && ::stat(targetHost.c_str(), &existing) == 0 &&
+        existing.st_dev == st.st_dev && existing.st_ino == st.st_ino) {
+        return report(failIfExists ? kErrorFileExists : kErrorSharingViolation);
+    }
 
     File target;
     rc = File::open(to, kGenericWrite, kShareRead,

@@ -363,6 +363,8 @@ TEST(Fs, MoveCopyAndFolders) {
     EXPECT_EQ(copyFile(tmp.windows(u"A.TXT"), tmp.windows(u"b.txt"), true), 80u);
     EXPECT_EQ(copyFile(tmp.windows(u"A.TXT"), tmp.windows(u"b.txt"), false), 0u);
     EXPECT_EQ(readHost(tmp.host("b.txt")), "alpha");
+    EXPECT_EQ(copyFile(tmp.windows(u"b.txt"), tmp.windows(u"B.TXT"), false), 32u);  // itself
+    EXPECT_EQ(readHost(tmp.host("b.txt")), "alpha");
     EXPECT_EQ(moveFile(tmp.windows(u"missing"), tmp.windows(u"x")), 2u);
 
     EXPECT_EQ(createDirectory(tmp.windows(u"dir")), 0u);
