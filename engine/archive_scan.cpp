@@ -48,7 +48,7 @@ thread_local int t_archiveDepth = 0;
 thread_local std::chrono::steady_clock::time_point t_nestDeadline;
 
 class DepthGuard {
-  public:
+public:
     DepthGuard() {
         if (t_archiveDepth++ == 0) {
             t_nestDeadline = std::chrono::steady_clock::now() + kNestTimeLimit;
@@ -61,7 +61,7 @@ class DepthGuard {
 
 // A private output folder that is removed with everything in it when it goes.
 class OutputFolder {
-  public:
+public:
     OutputFolder() = default;
     ~OutputFolder() { remove(); }
     OutputFolder(const OutputFolder&) = delete;
@@ -82,7 +82,7 @@ class OutputFolder {
     }
     const std::u16string& path() const { return m_path; }
 
-  private:
+private:
     std::u16string m_path;
 };
 

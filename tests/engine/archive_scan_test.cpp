@@ -17,7 +17,7 @@ using namespace std::chrono_literals;
 namespace {
 
 class ArchiveScan : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         if (!haveArchiver()) GTEST_SKIP() << "/usr/bin/7zz (package 7zip) is not installed";
         m_drive = m_box.folder("drive");

@@ -15,7 +15,7 @@ using namespace walker_test;
 namespace {
 
 class FullScan : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         m_x = m_box.folder("x");
         m_y = m_box.folder("y");

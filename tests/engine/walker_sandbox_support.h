@@ -33,7 +33,7 @@ struct ScanRecord {
 };
 
 class ScanSandbox {
-  public:
+public:
     ScanSandbox();
     ~ScanSandbox();
     ScanSandbox(const ScanSandbox&) = delete;
@@ -69,7 +69,7 @@ class ScanSandbox {
     // Entries left in the temp folder (extraction folders must not stay).
     std::vector<std::string> tempLeftovers() const;
 
-  private:
+private:
     fs::path m_root;
     std::string m_oldRegistry;
     std::string m_oldTmpdir;

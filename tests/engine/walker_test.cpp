@@ -23,7 +23,7 @@ using namespace std::chrono_literals;
 namespace {
 
 class RunFlagGuard {
-  public:
+public:
     explicit RunFlagGuard(int32_t value) { SetRunFlag(value); }
     ~RunFlagGuard() { SetRunFlag(0); }
 };
@@ -76,7 +76,7 @@ TEST(WalkerChecks, AnswerNoOnceTheScanIsStopped) {
 }
 
 class WalkerScan : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         m_drive = m_box.folder("drive");
         if (!m_box.mapDrive('X', m_drive)) {

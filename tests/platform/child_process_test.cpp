@@ -21,7 +21,7 @@ using platform::SpawnOptions;
 namespace {
 
 class ChildProcessTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         std::string pattern = (fs::temp_directory_path() / "ov_child_XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);

@@ -26,7 +26,7 @@ const std::string kScanner = std::string(OV_BIN_DIR) + "/orvane-scan";
 
 // Sets an environment variable for the test and puts the old value back.
 class EnvironmentValue {
-  public:
+public:
     EnvironmentValue(const char* name, const std::string& value) : m_name(name) {
         if (const char* old = std::getenv(name)) m_old = old, m_had = true;
         ::setenv(name, value.c_str(), 1);
@@ -39,7 +39,7 @@ class EnvironmentValue {
         }
     }
 
-  private:
+private:
     const char* m_name;
     std::string m_old;
     bool m_had = false;
@@ -61,7 +61,7 @@ std::multiset<std::string> foundNames(const std::string& json) {
 }
 
 class OrvaneScanTree : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         if (!fs::exists(kScanner) || !fs::exists(std::string(OV_BIN_DIR) + "/libov_core.so")) {
             GTEST_SKIP() << "orvane-scan and libov_core.so are not built";
