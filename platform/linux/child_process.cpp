@@ -9,7 +9,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,30 +33,12 @@ namespace {
 // ERROR_CANCELLED: the wait gave up because the caller asked to stop.
 constexpr uint32_t kErrorCancelled = 1223;
 
-bool isExecutableFile(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-           ::access(path.c_str(), X_OK) == 0;
-}
-
-// The program's host path: a name with a slash is taken as it stands, a bare
-// name is searched in PATH. Empty when nothing fits.
+// The program's host path: a name with a slash is taken as it stands (exec
+// reports what is wrong with it), a bare name is searched in PATH. Empty when
+// nothing fits.
 std::string resolveProgram(const std::string& program) {
-    if (program.empty()) return {};
     if (program.find('/') != std::string::npos) return program;
-    const char* pathVariable = ::getenv("PATH");
-    std::string searchPath = pathVariable ? pathVariable : "/usr/local/bin:/usr/bin:/bin";
-    size_t start = 0;
-    while (start <= searchPath.size()) {
-        size_t end = searchPath.find(':', start);
-        if (end == std::string::npos) end = searchPath.size();
-        std::string folder = searchPath.substr(start, end - start);
-        if (folder.empty()) folder = ".";
-        std::string candidate = folder + "/" + program;
-        if (isExecutableFile(candidate)) return candidate;
-        start = end + 1;
-    }
-    return {};
+    return findProgramInPath(program);
 }
 
 // Marks every descriptor from 3 up close-on-exec, so the child inherits only
