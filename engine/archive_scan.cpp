@@ -166,9 +166,9 @@ Extraction extract(const std::string& archiveHost, OutputFolder& output) {
         const uint32_t waited = archiver.wait(left, [] { return RunFlag() == 0; });
         if (waited == platform::kErrorWaitTimeout) {
             SendOVMsg(SCANMSG_DEBUG,
-                      u"DoScanInArchive:: extraction stopped after %d seconds, only what was "
-                      u"extracted is scanned",
-                      static_cast<int>(kExtractionTimeLimit.count()));
+                      u"DoScanInArchive:: extraction ran out of time and was stopped, only what "
+                      u"was extracted is scanned: %s",
+                      platform::toUtf16(archiveHost).c_str());
             return Extraction::TimedOut;
         }
         if (waited != 0) return Extraction::Stopped;
