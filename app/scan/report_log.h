@@ -31,7 +31,7 @@ std::u16string ReportLogFileName(const ReportTime& time);
 // One report log. Not thread-safe: lines are written by the thread that
 // handles the engine's messages.
 class ReportLog {
-  public:
+public:
     explicit ReportLog(ReportClock clock = CurrentUtcTime) : m_clock(std::move(clock)) {}
 
     // Moves to the install root, creates (replaces) logs\Orvane_*.log and
@@ -49,7 +49,7 @@ class ReportLog {
     // Windows form of the open (or last) log; empty before the first open.
     const std::u16string& path() const { return m_path; }
 
-  private:
+private:
     void writeText(const std::u16string& text);
 
     ReportClock m_clock;

@@ -21,7 +21,7 @@ struct Message {
 
 // A thread-safe window that keeps every (code, text) it is sent.
 class Recorder {
-  public:
+public:
     Recorder();
     ~Recorder();
     platform::WindowHandle window() const { return m_window; }
@@ -35,7 +35,7 @@ class Recorder {
     // Called for each message after it is recorded (on the sender's thread).
     void onMessage(std::function<void(uint32_t, const std::u16string&)> hook);
 
-  private:
+private:
     mutable std::mutex m_lock;
     std::vector<Message> m_messages;
     std::function<void(uint32_t, const std::u16string&)> m_hook;
@@ -45,7 +45,7 @@ class Recorder {
 // A temporary installation: <root>/bin (the program folder named by the
 // registry value Path), <root>/data, <root>/logs, <root>/registry.db.
 class Install {
-  public:
+public:
     Install();
     ~Install();
     const std::filesystem::path& root() const { return m_root; }
@@ -58,7 +58,7 @@ class Install {
     // Creates a file below the root; returns its Windows-form path.
     std::u16string writeFile(const std::string& relative, const std::string& content);
 
-  private:
+private:
     std::filesystem::path m_root;
     std::filesystem::path m_previousDirectory;
 };

@@ -20,7 +20,7 @@ Run RunTool(const std::string& program, const std::vector<std::string>& args,
             const std::string& stdinText = "");
 
 class TempInstall {
-  public:
+public:
     TempInstall();
     ~TempInstall();
     const std::filesystem::path& root() const { return m_root; }
@@ -30,7 +30,7 @@ class TempInstall {
     // Every report log in logs/, oldest name first.
     std::vector<std::filesystem::path> reportLogs() const;
 
-  private:
+private:
     std::filesystem::path m_root;
 };
 

@@ -30,7 +30,7 @@ std::string Elapsed(std::chrono::steady_clock::duration d) {
 }
 
 class Receiver {
-  public:
+public:
     Receiver(ScanOutcome& outcome, const SessionOutput& output)
         : m_outcome(outcome), m_output(output), m_started(std::chrono::steady_clock::now()) {}
 
@@ -83,7 +83,7 @@ class Receiver {
         m_drawn = false;
     }
 
-  private:
+private:
     void debugLine(const char16_t* text) {
         if (DebugSetting()) WriteReportLine(text, 1);
     }

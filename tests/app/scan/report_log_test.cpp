@@ -19,7 +19,7 @@ const ReportTime kEnd{2026, 12, 6, 10, 0, 7};
 
 // A temporary installation whose registry names <root>/bin as the program folder.
 class ReportLogTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         std::string pattern =
             (std::filesystem::temp_directory_path() / "ov-report-XXXXXX").string();
