@@ -19,3 +19,13 @@ TEST(Exports, OnlyTheFourEntryPointsAreVisible) {
     ASSERT_NE(stop, nullptr);
     EXPECT_EQ(stop(), 0);
 }
+
+TEST(Exports, ALibraryThatIsNotThereIsReported) {
+    platform::Library missing;
+    std::string error;
+    EXPECT_EQ(platform::Library::load("/nonexistent/libnothing.so", missing, &error),
+              platform::kErrorModNotFound);
+    EXPECT_FALSE(missing.isLoaded());
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(missing.symbol("fnStartOVScan"), nullptr);
+}

@@ -109,8 +109,11 @@ private:
         auto now = std::chrono::steady_clock::now();
         if (!force && now - m_lastDraw < std::chrono::milliseconds(100)) return;
         m_lastDraw = now;
-        std::u16string where = m_current.empty() ? m_location : m_current;
-        if (where.size() > 60) where = u"..." + where.substr(where.size() - 57);
+        std::u16string file = m_current;
+        if (file.size() > 50) file = u"..." + file.substr(file.size() - 47);
+        std::u16string where = m_location;
+        if (!where.empty() && !file.empty()) where += u" ";
+        where += file;
         std::string line = std::to_string(m_outcome.objects) + " objects, " +
                            std::to_string(m_outcome.infected) + " infected, " +
                            Elapsed(now - m_started) + "  " + platform::toUtf8(where);
