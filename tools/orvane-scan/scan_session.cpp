@@ -85,7 +85,21 @@ public:
 
 private:
     void debugLine(const char16_t* text) {
-        if (DebugSetting()) WriteReportLine(text, 1);
+        if (debugOn()) WriteReportLine(text, 1);
+    }
+
+    // The Debug setting, read again when the last read is older than a
+    // fifth of a second: a change still shows at once to whoever makes it,
+    // while a scan's hundreds of messages per file do not each cost a
+    // registry read.
+    bool debugOn() {
+        auto now = std::chrono::steady_clock::now();
+        if (!m_debugRead || now - m_debugReadAt > std::chrono::milliseconds(200)) {
+            m_debug = DebugSetting();
+            m_debugRead = true;
+            m_debugReadAt = now;
+        }
+        return m_debug;
     }
 
     void report(const char16_t* text) {
@@ -129,6 +143,9 @@ private:
     std::u16string m_location;
     std::u16string m_current;
     bool m_drawn = false;
+    bool m_debug = false;
+    bool m_debugRead = false;
+    std::chrono::steady_clock::time_point m_debugReadAt{};
 };
 
 }  // namespace
