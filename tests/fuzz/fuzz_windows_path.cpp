@@ -2,13 +2,15 @@
 // and command lines. Any text converts without fault; a host path made from
 // one never keeps a "." or ".." component (so it cannot climb above its
 // drive's root), and any host name survives the trip to Windows form and
-// back byte for byte.
+// back byte for byte. The same bytes as a /proc/self/mounts text give only
+// removable mount points strictly below /media or /run/media.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
 #include "platform/fs.h"
+#include "platform/linux/drive_map_internal.h"
 #include "platform/linux/path_internal.h"
 #include "platform/path.h"
 
@@ -17,6 +19,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string name = bytes.substr(0, bytes.find('/'));  // a host name has no slash
     if (platform::detail::windowsNameToHost(platform::detail::hostNameToWindows(name)) != name)
         abort();
+
+    for (const std::string& point : platform::detail::removableMountPoints(bytes)) {
+        bool under = point.rfind("/media/", 0) == 0 || point.rfind("/run/media/", 0) == 0;
+        if (!under || point.find("/../") != std::string::npos ||
+            point.find("/./") != std::string::npos || point.ends_with("/.."))
+            abort();
+    }
 
     std::u16string text(reinterpret_cast<const char16_t*>(data), size / 2);
     std::string host = platform::toHostPath(text);
