@@ -24,7 +24,7 @@ using platform::RegRoot;
 namespace {
 
 class RegistryTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         char pattern[] = "/tmp/ovreg-test-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -486,6 +486,74 @@ TEST_F(RegistryTest, ConcurrentWritersInSeveralProcessesAllSucceed) {
                   0u);
         EXPECT_EQ(v, 59u);
     }
+}
+
+// Several processes hammer one key for a few seconds: each writes its own
+// numbered values, reads the others' values, lists the key and makes and
+// deletes a sub-key tree, all at once. No call may fail (a busy file is
+// waited for, never reported), and no write may be lost.
+TEST_F(RegistryTest, SustainedContentionLosesNothingAndNeverReportsBusy) {
+    const RegRoot lm = RegRoot::LocalMachine;
+    const std::u16string shared = u"SOFTWARE\\Contended";
+    ASSERT_EQ(platform::writeDword(lm, shared, u"start", 1), 0u);
+    constexpr int kProcesses = 4;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    int counts[2];
+    ASSERT_EQ(pipe(counts), 0);
+    std::vector<pid_t> children;
+    for (int c = 0; c < kProcesses; ++c) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            close(counts[0]);
+            platform::resetRegistryConnection();  // a connection of its own
+            const std::u16string me = u"P" + platform::ascii16(std::to_string(c)) + u"_";
+            const std::u16string tree = shared + u"\\T" + platform::ascii16(std::to_string(c));
+            uint32_t i = 0;
+            for (; std::chrono::steady_clock::now() < until; ++i) {
+                const std::u16string name = me + platform::ascii16(std::to_string(i));
+                if (platform::writeDword(lm, shared, name, i)) _exit(1);
+                uint32_t v = 0;
+                if (platform::readDword(lm, shared, name, v) || v != i) _exit(2);
+                const std::u16string other =
+                    u"P" + platform::ascii16(std::to_string((c + 1) % kProcesses)) + u"_0";
+                uint32_t status = platform::readDword(lm, shared, other, v);
+                if (status != 0 && status != 2) _exit(3);
+                RegKey key;
+                uint32_t n = 0;
+                if (RegKey::open(lm, shared, key) || key.valueCount(n)) _exit(4);
+                if (platform::writeString(lm, tree + u"\\Sub", u"s", u"x")) _exit(5);
+                if (platform::deleteTree(lm, tree)) _exit(6);
+            }
+            (void)!write(counts[1], &i, sizeof i);
+            _exit(0);
+        }
+        ASSERT_GT(pid, 0);
+        children.push_back(pid);
+    }
+    close(counts[1]);
+    std::vector<uint32_t> written;
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << "exit " << WEXITSTATUS(status);
+    }
+    uint32_t n = 0;
+    while (read(counts[0], &n, sizeof n) == sizeof n) written.push_back(n);
+    close(counts[0]);
+    ASSERT_EQ(written.size(), size_t(kProcesses));
+
+    platform::resetRegistryConnection();
+    EXPECT_EQ(platform::checkRegistryIntegrity(), 0u);
+    RegKey key;
+    ASSERT_EQ(RegKey::open(lm, shared, key), 0u);
+    uint32_t total = 0, expected = 1;
+    for (uint32_t w : written) expected += w;
+    ASSERT_EQ(key.valueCount(total), 0u);
+    EXPECT_EQ(total, expected);
+    EXPECT_GT(expected, uint32_t(kProcesses));  // every process got writes through
+    std::u16string left;
+    EXPECT_EQ(key.enumKey(0, left), 259u) << "a deleted tree came back";
 }
 
 TEST_F(RegistryTest, SettingTheFilePathSwitchesRegistries) {
