@@ -9,12 +9,14 @@
 #include <vector>
 
 #include "app/scan/report_log.h"
+#include "common/registry_names.h"
 #include "common/scan_codes.h"
 #include "engine/scan_request.h"
 #include "platform/console.h"
 #include "platform/fs.h"
 #include "platform/library.h"
 #include "platform/path.h"
+#include "platform/registry.h"
 #include "platform/text.h"
 #include "tools/orvane-scan/json_text.h"
 #include "tools/orvane-scan/options.h"
@@ -40,6 +42,29 @@ struct ScanJob {
 
 void PrintError(const std::string& text) {
     std::fprintf(stderr, "orvane-scan: %s\n", text.c_str());
+}
+
+// The engine takes its whole setup (install folder, extension filter,
+// archives, ...) from the registry. A file that exists but cannot be read
+// would have it scan with a setup nobody chose, so the scan does not start;
+// a missing file is said and the defaults are used.
+bool RegistryReadable() {
+    platform::RegKey key;
+    const uint32_t status =
+        platform::RegKey::open(platform::RegRoot::LocalMachine, names::kProductKey, key);
+    if (status == 0) return true;
+    if (status == 2) {
+        if (platform::checkRegistryIntegrity() == 2) {
+            std::fprintf(stderr,
+                         "orvane-scan: the registry file %s does not exist; the default settings "
+                         "are used\n",
+                         platform::registryFilePath().c_str());
+        }
+        return true;
+    }
+    PrintError("cannot read the registry file " + platform::registryFilePath() + " (error " +
+               std::to_string(status) + "); the scan does not start");
+    return false;
 }
 
 bool LooksLikeWindowsPath(const std::string& path) {
@@ -173,6 +198,8 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return kExitClean;
     }
+
+    if (!RegistryReadable()) return kExitFailed;
 
     // Every path is resolved before the engine moves the working directory.
     std::vector<ScanJob> jobs = PlanJobs(options);
