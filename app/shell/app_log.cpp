@@ -3,7 +3,6 @@
 #include <cstdarg>
 #include <new>
 
-#include "app/shell/host_file.h"
 #include "platform/error.h"
 #include "platform/text.h"
 
@@ -22,8 +21,7 @@ CAppLog::~CAppLog() { Reset(); }
 
 void CAppLog::Reset() {
     std::lock_guard<std::mutex> guard(lock);
-    if (file.is_open()) file.close();
-    file.clear();
+    file.close();
     path.clear();
     level = LOG_INFO;
     enabled = 1;
@@ -37,11 +35,12 @@ void CAppLog::SetClock(Clock clock) {
 
 int32_t CAppLog::Open(const char16_t* fileName) {
     std::lock_guard<std::mutex> guard(lock);
-    if (file.is_open()) file.close();
-    file.clear();
+    file.close();
     path = (fileName != nullptr && *fileName != 0) ? std::u16string(fileName) : u"errors.log";
     if (path.size() > 260) path.resize(260);
-    if (!OpenHostFileForWriting(path, file)) {
+    if (platform::File::open(path, platform::kGenericRead | platform::kGenericWrite,
+                             platform::kShareRead | platform::kShareWrite,
+                             platform::Disposition::CreateAlways, file) != 0) {
         enabled = 0;
         return -1;
     }
@@ -90,8 +89,9 @@ void CAppLog::WriteUnits(std::u16string_view text) {
         bytes.push_back(static_cast<char>(unit & 0xFF));
         bytes.push_back(static_cast<char>(unit >> 8));
     }
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    file.flush();  // a crash must not take the last lines with it
+    // Failed writes are ignored: the log never stops the application.
+    uint32_t written = 0;
+    (void)file.write(bytes.data(), static_cast<uint32_t>(bytes.size()), written);
 }
 
 void CAppLog::WriteBanner() { WriteUnits(Banner()); }
@@ -101,7 +101,7 @@ int32_t CAppLog::Write(const char16_t* format, ...) {
     const size_t formatLength = platform::length16(format);
     if (formatLength == 0) return kResultEmptyFormat;
     if (enabled != 1) return kResultDisabled;
-    if (!file.is_open()) return 0;  // before Open: nothing to write to
+    if (!file.isOpen()) return 0;  // before Open: nothing to write to
 
     std::u16string message;
     try {

@@ -5,11 +5,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <fstream>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
+
+#include "platform/fs.h"
 
 // Level codes of a line; any other value is written with the INFO tag.
 inline constexpr int32_t LOG_INFO = 1075;
@@ -62,7 +63,7 @@ class CAppLog {
     void WriteBanner();
     void WriteUnits(std::u16string_view text);
 
-    std::ofstream file;
+    platform::File file;
     std::u16string path;
     std::atomic<int32_t> enabled{1};
     std::mutex lock;

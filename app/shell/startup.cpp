@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "app/shell/app_log.h"
-#include "app/shell/host_file.h"
 #include "app/shell/shell_state.h"
 #include "common/registry_names.h"
 #include "platform/error.h"
@@ -64,33 +63,33 @@ bool EnableStartupPrivileges(std::u16string* failed) {
 
 bool StartupLog::Open(const std::u16string& path) {
     std::lock_guard<std::mutex> guard(m_lock);
-    if (m_file.is_open()) m_file.close();
-    m_file.clear();
-    return OpenHostFileForWriting(path, m_file);
+    m_file.close();
+    return platform::File::open(path, platform::kGenericRead | platform::kGenericWrite,
+                                platform::kShareRead | platform::kShareWrite,
+                                platform::Disposition::CreateAlways, m_file) == 0;
 }
 
 void StartupLog::Close() {
     std::lock_guard<std::mutex> guard(m_lock);
-    if (m_file.is_open()) m_file.close();
-    m_file.clear();
+    m_file.close();
 }
 
 bool StartupLog::IsOpen() const {
     std::lock_guard<std::mutex> guard(m_lock);
-    return m_file.is_open();
+    return m_file.isOpen();
 }
 
 void StartupLog::Write(std::u16string_view text) {
     std::lock_guard<std::mutex> guard(m_lock);
-    if (!m_file.is_open()) return;
+    if (!m_file.isOpen()) return;
     std::string bytes;
     bytes.reserve(text.size() * 2);
     for (char16_t unit : text) {
         bytes.push_back(static_cast<char>(unit & 0xFF));
         bytes.push_back(static_cast<char>(unit >> 8));
     }
-    m_file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    m_file.flush();
+    uint32_t written = 0;
+    (void)m_file.write(bytes.data(), static_cast<uint32_t>(bytes.size()), written);
 }
 
 int32_t InitAppRegistry() {

@@ -5,12 +5,12 @@
 #pragma once
 #include <chrono>
 #include <cstdint>
-#include <fstream>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
 
+#include "platform/fs.h"
 #include "platform/mutex.h"
 #include "platform/process.h"
 
@@ -56,7 +56,7 @@ class StartupLog {
 
   private:
     mutable std::mutex m_lock;
-    std::ofstream m_file;
+    platform::File m_file;
 };
 
 extern StartupLog gStartupLog;

@@ -144,3 +144,5 @@ TEST_F(AppLogTest, OpenWithoutNameUsesErrorsLog) {
     std::filesystem::current_path(previous);
     EXPECT_EQ(readBytes(folder.path() / "errors.log").size(), 306u * 2);
 }
+
+}  // namespace

@@ -13,6 +13,7 @@
 #include "app/shell/shell_test_support.h"
 #include "app/shell/startup.h"
 #include "platform/fs.h"
+#include "platform/path.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/text.h"
