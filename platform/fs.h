@@ -65,6 +65,7 @@ public:
 
 private:
     int m_fd = -1;
+    uint32_t m_access = 0;
     uint64_t m_openId = 0;  // entry in this process's table of open files and share modes
 };
 
@@ -127,6 +128,10 @@ private:
     struct State;
     State* m_state = nullptr;
 };
+
+// Forgets every entry of this process's table of open files and their share
+// modes; for tests. Files still open stay open and close normally.
+void resetShareTable();
 
 // Windows wildcard match (case-insensitive), as used by FindFile.
 bool matchesWildcard(std::u16string_view pattern, std::u16string_view name);

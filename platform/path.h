@@ -63,7 +63,9 @@ std::string installRootHost();
 
 // Folder for named objects (locks, service state, control sockets):
 // $ORVANE_RUNTIME_DIR, else /run/orvane for root, else $XDG_RUNTIME_DIR/orvane,
-// else /tmp/orvane-<uid>. Created 0700 on first use.
+// else /tmp/orvane-<uid>. Created 0700 on first use. Empty when it cannot
+// be made, or exists but is not a folder of this user (a planted link or a
+// folder of someone else is never used).
 std::string runtimeFolderHost();
 
 }  // namespace platform

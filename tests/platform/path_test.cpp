@@ -1,0 +1,216 @@
+#include "platform/path.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/fs.h"
+#include "platform/linux/drive_map_internal.h"
+#include "platform/temp_folder.h"
+#include "platform/text.h"
+
+using namespace platform;
+using ovtest::TempFolder;
+
+namespace {
+
+class ScopedCurrentDirectory {
+  public:
+    explicit ScopedCurrentDirectory(const std::string& host) : m_saved(currentDirectory()) {
+        EXPECT_EQ(setCurrentDirectory(ascii16(host)), 0u);
+    }
+    ~ScopedCurrentDirectory() { (void)setCurrentDirectory(m_saved); }
+
+  private:
+    std::u16string m_saved;
+};
+
+}  // namespace
+
+TEST(Path, DefaultDriveMapConvertsBothWays) {
+    struct Case {
+        const char16_t* windows;
+        const char* host;
+    } toHost[] = {
+        {u"C:\\", "/"},
+        {u"c:\\", "/"},
+        {u"C:", nullptr},  // drive-relative, checked below
+        {u"C:\\etc\\hostname-that-is-not-here", "/etc/hostname-that-is-not-here"},
+        {u"C:/etc//passwd-not-here/", "/etc/passwd-not-here"},
+        {u"C:\\a\\..\\..\\b\\.\\c", "/b/c"},  // never above the drive's root
+        {u"\\\\?\\C:\\x\\y", "/x/y"},
+        {u"\\\\server\\share\\x", ""},  // UNC names no drive
+        {u"\\\\.\\PhysicalDrive0", ""},
+        {u"Q:\\x", ""},  // unmapped
+        {u"", ""},
+    };
+    for (const auto& c : toHost)
+        if (c.host) EXPECT_EQ(toHostPath(c.windows), c.host) << toUtf8(c.windows);
+
+    struct Back {
+        const char* host;
+        const char16_t* windows;
+    } toWindows[] = {
+        {"/", u"C:\\"},
+        {"/home/a/x.txt", u"C:\\home\\a\\x.txt"},
+        {"//usr///lib/", u"C:\\usr\\lib"},
+        {"/usr/../etc/./x", u"C:\\etc\\x"},
+        {"", u""},
+    };
+    for (const auto& c : toWindows) EXPECT_EQ(toWindowsPath(c.host), c.windows) << c.host;
+
+    EXPECT_EQ(driveRoot(u'C'), "/");
+    EXPECT_EQ(driveRoot(u'c'), "/");
+    EXPECT_EQ(driveOfHostPath("/home"), u'C');
+    std::u16string drives = logicalDriveStrings();
+    EXPECT_EQ(drives.substr(0, 4), std::u16string(u"C:\\\0", 4));
+    EXPECT_EQ(drives.back(), 0);
+}
+
+TEST(Path, RelativePathsResolveAgainstTheCurrentDirectory) {
+    TempFolder tmp;
+    tmp.makeFolder("jobs");
+    tmp.makeFolder("data");
+    tmp.writeFile("data/hashdb.dbf", "db");
+    ScopedCurrentDirectory cwd(tmp.host("jobs"));
+    struct Case {
+        const char16_t* windows;
+        std::string host;
+    } cases[] = {
+        {u"..\\data\\hashdb.dbf", tmp.host("data/hashdb.dbf")},
+        {u"../jobs/ovjob0.ovj", tmp.host("jobs/ovjob0.ovj")},
+        {u"ovjob1.ovj", tmp.host("jobs/ovjob1.ovj")},
+        {u".\\x\\..\\y", tmp.host("jobs/y")},
+        {u"..", tmp.host()},
+        {u"\\etc", "/etc"},                    // the root of the current drive
+        {u"C:x.ovj", tmp.host("jobs/x.ovj")},  // drive-relative on the current drive
+    };
+    for (const auto& c : cases) EXPECT_EQ(toHostPath(c.windows), c.host) << toUtf8(c.windows);
+    EXPECT_EQ(toWindowsPath("ovjob0.ovj"), tmp.windows(u"jobs\\ovjob0.ovj"));
+    std::string content;
+    ASSERT_EQ(readWholeFile(u"..\\DATA\\HashDb.DBF", content), 0u);
+    EXPECT_EQ(content, "db");
+}
+
+TEST(Path, ComponentsMatchExactlyFirstThenIgnoringCase) {
+    TempFolder tmp;
+    tmp.makeFolder("Data");
+    tmp.writeFile("Data/HashDB.dbf", "1");
+    tmp.writeFile("Data/same", "lower");
+    tmp.writeFile("Data/SAME", "upper");
+    tmp.writeFile("Data/evil.", "dot");  // a host name Windows could not make
+    tmp.writeFile("Data/plain", "plain");
+    struct Case {
+        std::u16string windows;
+        std::string host;
+    } cases[] = {
+        {tmp.windows(u"DATA\\hashdb.DBF"), tmp.host("Data/HashDB.dbf")},
+        {tmp.windows(u"data\\same"), tmp.host("Data/same")},
+        {tmp.windows(u"data\\SAME"), tmp.host("Data/SAME")},
+        {tmp.windows(u"data\\Same"), tmp.host("Data/SAME")},         // the smaller name of the two
+        {tmp.windows(u"Data. \\plain.. "), tmp.host("Data/plain")},  // trailing dots and blanks go
+        {tmp.windows(u"Data\\evil."), tmp.host("Data/evil.")},       // unless the name has them
+        {tmp.windows(u"data\\new\\Sub. "), tmp.host("Data/new/Sub")},  // missing: kept as given
+    };
+    for (const auto& c : cases) EXPECT_EQ(toHostPath(c.windows), c.host) << toUtf8(c.windows);
+}
+
+TEST(Path, NamesThatAreNotUtf8RoundTripThroughRealFiles) {
+    TempFolder tmp;
+    const std::string names[] = {"bad\xff\xfe.bin", "caf\xc3\xa9.txt", "back\\slash", "\xc0\xaf"};
+    for (const auto& name : names) {
+        tmp.writeFile(name, "content of " + name);
+        std::u16string windows = toWindowsPath(tmp.host(name));
+        ASSERT_FALSE(windows.empty());
+        EXPECT_EQ(toHostPath(windows), tmp.host(name));
+        EXPECT_EQ(parentPath(windows), tmp.windows());
+        std::string content;
+        EXPECT_EQ(readWholeFile(windows, content), 0u) << name;
+        EXPECT_EQ(content, "content of " + name);
+    }
+    EXPECT_EQ(toWindowsPath(tmp.host("bad\xff\xfe.bin")), tmp.windows(u"bad\xDCFF\xDCFE.bin"));
+
+    // Every name found by enumeration opens again by its joined path.
+    FindFile find;
+    FindData entry;
+    ASSERT_EQ(FindFile::first(tmp.windows(u"*"), find, entry), 0u);
+    size_t opened = 0;
+    do {
+        if (entry.attributes & kAttrDirectory) continue;
+        std::string content;
+        EXPECT_EQ(readWholeFile(joinPath(tmp.windows(), entry.name), content), 0u);
+        ++opened;
+    } while (find.next(entry) == 0);
+    EXPECT_EQ(opened, std::size(names));
+}
+
+TEST(Path, PathTextHelpers) {
+    struct Case {
+        const char16_t* path;
+        const char16_t* parent;
+        const char16_t* base;
+    } cases[] = {
+        {u"C:\\a\\b", u"C:\\a", u"b"},
+        {u"C:\\a", u"C:\\", u"a"},
+        {u"C:\\", u"C:\\", u""},
+        {u"C:\\a\\b\\", u"C:\\a", u"b"},
+        {u"C:/a/b.txt", u"C:/a", u"b.txt"},
+        {u"..\\data\\x", u"..\\data", u"x"},
+        {u"name", u"", u"name"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(parentPath(c.path), c.parent) << toUtf8(c.path);
+        EXPECT_EQ(baseName(c.path), c.base) << toUtf8(c.path);
+    }
+    EXPECT_EQ(joinPath(u"C:\\a", u"b"), u"C:\\a\\b");
+    EXPECT_EQ(joinPath(u"C:\\", u"b"), u"C:\\b");
+    EXPECT_EQ(joinPath(u"C:\\a\\", u"\\b"), u"C:\\a\\b");
+}
+
+TEST(Path, PseudoFileSystemsAreNotPartOfADriveWalk) {
+    struct Case {
+        const char16_t* path;
+        bool pseudo;
+    } cases[] = {
+        {u"C:\\proc", true}, {u"C:\\proc\\1\\fd", true}, {u"C:\\sys", true},
+        {u"C:\\dev", true},  {u"C:\\run", true},         {u"C:\\run\\user", true},
+        {u"C:\\", false},    {u"C:\\home", false},       {u"C:\\procfs", false},
+        {u"C:\\tmp", false}, {u"C:\\devices", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(isPseudoFileSystemFolder(c.path), c.pseudo) << toUtf8(c.path);
+}
+
+TEST(Path, RemovableMediaMountPoints) {
+    std::string mounts =
+        "/dev/vda / ext4 rw 0 0\n"
+        "proc /proc proc rw 0 0\n"
+        "/dev/sdb1 /media/usb vfat rw 0 0\n"
+        "/dev/sdc1 /run/media/ann/MY\\040DISK vfat rw 0 0\n"
+        "/dev/sdd1 /media vfat rw 0 0\n"
+        "/dev/sdb1 /media/usb vfat rw 0 0\n"
+        "tmpfs /mediax/y tmpfs rw 0 0\n";
+    EXPECT_EQ(detail::removableMountPoints(mounts),
+              (std::vector<std::string>{"/media/usb", "/run/media/ann/MY DISK"}));
+}
+
+TEST(Path, ProgramAndRuntimeFolders) {
+    char exe[4096] = {};
+    ASSERT_GT(::readlink("/proc/self/exe", exe, sizeof exe - 1), 0);
+    std::string self(exe);
+    EXPECT_EQ(programFolderHost(), self.substr(0, self.rfind('/')));
+    std::string folder = programFolderHost();
+    EXPECT_EQ(installRootHost(), folder.substr(0, folder.rfind('/')));
+
+    TempFolder tmp;
+    {
+        ovtest::ScopedEnv env("ORVANE_RUNTIME_DIR", tmp.host("a/run"));
+        EXPECT_EQ(runtimeFolderHost(), tmp.host("a/run"));
+        struct stat st {};
+        ASSERT_EQ(::stat(tmp.host("a/run").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0700u);
+    }
+    tmp.writeFile("file", "");
+    ovtest::ScopedEnv env("ORVANE_RUNTIME_DIR", tmp.host("file"));
+    EXPECT_EQ(runtimeFolderHost(), "");
+}
