@@ -53,3 +53,16 @@ int32_t EnableScanButtonState(int32_t enable) {
     }
     return enable;
 }
+
+int32_t ScanTimerCounterThread(void*) {
+    if (hMainDlg != nullptr) {
+        hMainDlg->startScanTimerCounter();
+    } else {
+        LogEntry(u"ScanTimerCounterThread");
+    }
+    return 0;
+}
+
+void StopScanTimerCounterThread() {
+    if (hMainDlg != nullptr) hMainDlg->stopScanTimerCounter();
+}

@@ -19,3 +19,9 @@ int32_t DoUpdateRutine();
 // Enables or disables the command controls around a scan; the scan image
 // and the About image stay usable. Returns the argument.
 int32_t EnableScanButtonState(int32_t enable);
+
+// The elapsed scan time in control 1062, one step a second while the
+// scanning flag is set: started by the scan start, stopped at its end (the
+// last value stays). Runs on the user-interface thread. Returns 0.
+int32_t ScanTimerCounterThread(void* ignored = nullptr);
+void StopScanTimerCounterThread();

@@ -101,6 +101,17 @@ TEST(Instance, SecondCopyEndsAtOnceWithoutItsOwnLog) {
                   0u);
         EXPECT_EQ(path, platform::toWindowsPath(fs::canonical(install.bin()).string()));
     }
+    // The main dialog came up: its initialisation writes its entry line.
+    const fs::path appLog = install.logFiles("OrvaneApp_").front();
+    if (elevated) {
+        EXPECT_TRUE(waitFor(
+            [&] {
+                return readBytes(appLog).find(utf16le(u"[INFO] In InitProcessScanner\n")) !=
+                       std::string::npos;
+            },
+            60s));
+    }
+    EXPECT_EQ(readBytes(appLog).substr(0, 12), utf16le(u"   ###"));  // banner, no byte-order mark
     EXPECT_TRUE(first.isRunning());
 
     // Log names carry the second: wait so that a second log could not share it.

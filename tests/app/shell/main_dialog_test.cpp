@@ -235,10 +235,10 @@ TEST_F(MainDialogTest, EnableScanButtonStateKeepsScanAndAboutUsable) {
 }
 
 TEST_F(MainDialogTest, ScanTimeCountsTicksWhileScanning) {
-    dialog->startScanTimerCounter();  // not scanning: ends at once
+    ScanTimerCounterThread();  // not scanning: ends at once
     EXPECT_FALSE(dialog->scanTimerCounterRunning());
     gShellState.scanning = 1;
-    dialog->startScanTimerCounter();
+    ScanTimerCounterThread();
     EXPECT_TRUE(dialog->scanTimerCounterRunning());
     for (int i = 0; i < 61; ++i) dialog->tickScanTime();
     EXPECT_EQ(dialog->controlText(1062), "00:01:01");
@@ -247,6 +247,13 @@ TEST_F(MainDialogTest, ScanTimeCountsTicksWhileScanning) {
     EXPECT_EQ(dialog->controlText(1062), "00:01:02");
     EXPECT_FALSE(dialog->scanTimerCounterRunning());
     EXPECT_TRUE(logHas(u"In ScanTimerCounterThread\n"));
+    // Stopped by the end of the scan, the last value stays.
+    gShellState.scanning = 1;
+    ScanTimerCounterThread();
+    dialog->tickScanTime();
+    StopScanTimerCounterThread();
+    EXPECT_FALSE(dialog->scanTimerCounterRunning());
+    EXPECT_EQ(dialog->controlText(1062), "00:00:01");
 }
 
 TEST_F(MainDialogTest, ScheduledStartTimer) {
