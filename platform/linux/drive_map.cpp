@@ -1,11 +1,15 @@
 // The drive map: which host folder each drive letter stands for.
+#include <fcntl.h>
 #include <linux/magic.h>
+#include <poll.h>
 #include <sys/statfs.h>
 #include <sys/vfs.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
+#include <cerrno>
 #include <map>
+#include <mutex>
 #include <sstream>
 
 #include "platform/linux/drive_map_internal.h"
@@ -57,11 +61,55 @@ std::string normaliseRoot(const std::string& folder) {
     return out.empty() ? "/" : out;
 }
 
-std::string readMounts() {
-    std::ifstream in("/proc/self/mounts");
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+// The removable mount points, read again only when the mount table has
+// changed: /proc/self/mounts reports a change as a priority event to poll().
+class MountWatch {
+  public:
+    std::vector<std::string> points() {
+        std::lock_guard<std::mutex> guard(m_lock);
+        // A forked child may have a mount namespace of its own.
+        if (m_fd >= 0 && m_pid != ::getpid()) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+        if (m_fd < 0) {
+            m_fd = ::open("/proc/self/mounts", O_RDONLY | O_CLOEXEC);
+            m_pid = ::getpid();
+            m_valid = false;
+        }
+        if (m_fd >= 0 && m_valid) {
+            pollfd event{m_fd, POLLPRI, 0};
+            if (::poll(&event, 1, 0) == 0) return m_points;
+        }
+        m_points = removableMountPoints(readAll());
+        m_valid = m_fd >= 0;
+        return m_points;
+    }
+
+  private:
+    std::string readAll() {
+        std::string text;
+        if (m_fd < 0 || ::lseek(m_fd, 0, SEEK_SET) != 0) return text;
+        char buffer[16384];
+        for (;;) {
+            ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            text.append(buffer, static_cast<size_t>(n));
+        }
+        return text;
+    }
+
+    std::mutex m_lock;
+    int m_fd = -1;  // kept open for the life of the process, closed on exec
+    pid_t m_pid = 0;
+    bool m_valid = false;
+    std::vector<std::string> m_points;
+};
+
+std::vector<std::string> currentRemovableMountPoints() {
+    static MountWatch watch;
+    return watch.points();
 }
 
 }  // namespace
@@ -84,7 +132,10 @@ std::vector<std::string> removableMountPoints(const std::string& mountsText) {
 std::vector<DriveMapping> currentDriveMap() {
     std::map<char16_t, std::string> letters;
     letters[u'C'] = "/";
-    // REGISTRY_OVERRIDES
+    for (auto& [letter, root] : registryDriveOverrides()) {
+        std::string folder = normaliseRoot(root);
+        if (!folder.empty()) letters[letter] = folder;
+    }
     auto mapped = [&](const std::string& root) {
         return std::any_of(letters.begin(), letters.end(),
                            [&](const auto& entry) { return entry.second == root; });
@@ -92,7 +143,7 @@ std::vector<DriveMapping> currentDriveMap() {
     // Removable media take the lowest free letters from D: on, leaving Z:
     // for the root when it needs one.
     char16_t next = u'D';
-    for (const auto& point : removableMountPoints(readMounts())) {
+    for (const auto& point : currentRemovableMountPoints()) {
         if (mapped(point)) continue;
         while (next < u'Z' && letters.count(next)) ++next;
         if (next >= u'Z') break;

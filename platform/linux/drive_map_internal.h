@@ -1,6 +1,7 @@
 // The drive map and mount facts behind path.h; not part of the public API.
 #pragma once
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/path.h"
@@ -11,6 +12,10 @@ namespace platform::detail {
 // values add or override drives, removable media get the next free letters,
 // and Z: maps "/" when nothing else does. Sorted by letter.
 std::vector<DriveMapping> currentDriveMap();
+
+// The "\DosDevices\X:" REG_SZ values under HKLM\SYSTEM\MountedDevices as
+// letters and host folders, in the order the registry lists them.
+std::vector<std::pair<char16_t, std::string>> registryDriveOverrides();
 
 // Mount points below /media and /run/media, in mount order, from a
 // /proc/self/mounts style text.

@@ -75,11 +75,13 @@ bool exists(const std::string& hostPath) {
     return ::lstat(hostPath.c_str(), &st) == 0;
 }
 
+// The current directory; empty when it cannot be named (it was removed),
+// so that a relative path then names nothing rather than the root.
 std::string hostCurrentDirectory() {
     std::vector<char> buffer(PATH_MAX);
     for (;;) {
         if (::getcwd(buffer.data(), buffer.size())) return buffer.data();
-        if (errno != ERANGE || buffer.size() > (1u << 20)) return "/";
+        if (errno != ERANGE || buffer.size() > (1u << 20)) return {};
         buffer.resize(buffer.size() * 2);
     }
 }
@@ -87,9 +89,12 @@ std::string hostCurrentDirectory() {
 // "/a//b/./c/../d" -> "/a/b/d"; relative paths are taken from the current
 // directory first.
 std::string normaliseHost(std::string_view path) {
-    std::string full = path.empty() || path[0] != '/'
-                           ? detail::joinHost(hostCurrentDirectory(), path)
-                           : std::string(path);
+    std::string full(path);
+    if (path.empty() || path[0] != '/') {
+        std::string current = hostCurrentDirectory();
+        if (current.empty() || current[0] != '/') return {};
+        full = detail::joinHost(current, path);
+    }
     std::vector<std::string_view> parts;
     std::string_view rest(full);
     while (!rest.empty()) {
@@ -133,6 +138,7 @@ std::string rootOf(const std::vector<DriveMapping>& map, char16_t letter) {
 std::u16string windowsFromHost(const std::vector<DriveMapping>& map, std::string_view hostPath) {
     if (hostPath.empty()) return {};
     std::string path = normaliseHost(hostPath);
+    if (path.empty()) return {};
     const DriveMapping* drive = holdingDrive(map, path);
     if (!drive) return {};
     std::u16string out{drive->letter, u':', u'\\'};
@@ -289,7 +295,8 @@ std::string driveRoot(char16_t letter) { return rootOf(driveMap(), letter); }
 char16_t driveOfHostPath(std::string_view hostPath) {
     if (hostPath.empty()) return 0;
     auto map = driveMap();
-    const DriveMapping* drive = holdingDrive(map, normaliseHost(hostPath));
+    std::string path = normaliseHost(hostPath);
+    const DriveMapping* drive = path.empty() ? nullptr : holdingDrive(map, path);
     return drive ? drive->letter : 0;
 }
 
@@ -358,6 +365,7 @@ bool isPseudoFileSystemFolder(std::u16string_view windowsPath) {
     std::string host = hostFromWindows(map, windowsPath);
     if (host.empty()) return false;
     host = normaliseHost(host);
+    if (host.empty()) return false;
     const DriveMapping* drive = holdingDrive(map, host);
     for (std::string_view pseudo : {"/proc", "/sys", "/dev", "/run"}) {
         // Removable media mounted under /run/media are drives of their own.

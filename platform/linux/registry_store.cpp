@@ -126,6 +126,7 @@ class Connection {
   public:
     Connection(sqlite3* db, std::string path) : m_db(db), m_path(std::move(path)) {}
     ~Connection() {
+        if (m_abandoned) return;
         for (auto& [sql, stmt] : m_statements) sqlite3_finalize(stmt);
         if (m_db) sqlite3_close_v2(m_db);
     }
@@ -135,10 +136,7 @@ class Connection {
     // A connection inherited across fork() must not be closed by the child
     // (closing could checkpoint or drop locks the parent relies on): the
     // child forgets it and opens its own.
-    void abandon() {
-        m_statements.clear();
-        m_db = nullptr;
-    }
+    void abandon() { m_abandoned = true; }
 
     sqlite3* db() const { return m_db; }
 
@@ -166,6 +164,7 @@ class Connection {
 
   private:
     sqlite3* m_db;
+    bool m_abandoned = false;
     std::string m_path;
     std::unordered_map<const char*, sqlite3_stmt*> m_statements;
 };
@@ -351,7 +350,7 @@ class Store {
         clearCache();
         if (m_conn && m_pid != getpid()) {
             m_conn->abandon();
-            s_abandoned.push_back(std::move(m_conn));
+            abandonedConnections().push_back(std::move(m_conn));
         }
         m_conn.reset();
         m_path.clear();
@@ -599,8 +598,12 @@ class Store {
     int64_t m_dataVersion = -1;
     std::unordered_map<std::u16string, int64_t> m_keyIds;  // 0 = known missing
     std::unordered_map<int64_t, KeyEntry> m_entries;
-    // Connections inherited from a parent process, kept reachable, never closed.
-    static inline std::vector<std::unique_ptr<Connection>> s_abandoned;
+    // Connections inherited from a parent process: kept reachable and never
+    // closed, in a list that is never destroyed.
+    static std::vector<std::unique_ptr<Connection>>& abandonedConnections() {
+        static auto* list = new std::vector<std::unique_ptr<Connection>>();
+        return *list;
+    }
 };
 
 Store& store() {

@@ -1,11 +1,15 @@
 #include "platform/path.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/fs.h"
 #include "platform/linux/drive_map_internal.h"
+#include "platform/registry.h"
 #include "platform/temp_folder.h"
 #include "platform/text.h"
 
@@ -25,9 +29,37 @@ class ScopedCurrentDirectory {
     std::u16string m_saved;
 };
 
+// A registry file of the test's own, dropped again at the end.
+class ScopedRegistry {
+  public:
+    explicit ScopedRegistry(const TempFolder& tmp)
+        : m_env("ORVANE_REGISTRY", tmp.host("registry.db")) {
+        resetRegistryConnection();
+    }
+    ~ScopedRegistry() { resetRegistryConnection(); }
+
+    static uint32_t mapDrive(char16_t letter, const std::string& host) {
+        std::u16string name = u"\\DosDevices\\";
+        name += letter;
+        name += u':';
+        return writeString(RegRoot::LocalMachine, u"SYSTEM\\MountedDevices", name, toUtf16(host));
+    }
+
+  private:
+    ovtest::ScopedEnv m_env;
+};
+
 }  // namespace
 
-TEST(Path, DefaultDriveMapConvertsBothWays) {
+// Every test sees a registry of its own, so the drive map starts from the
+// default whatever the build tree's registry holds.
+class PathTest : public ::testing::Test {
+  protected:
+    TempFolder m_registryFolder;
+    ScopedRegistry m_registry{m_registryFolder};
+};
+
+TEST_F(PathTest, DefaultDriveMapConvertsBothWays) {
     struct Case {
         const char16_t* windows;
         const char* host;
@@ -67,7 +99,7 @@ TEST(Path, DefaultDriveMapConvertsBothWays) {
     EXPECT_EQ(drives.back(), 0);
 }
 
-TEST(Path, RelativePathsResolveAgainstTheCurrentDirectory) {
+TEST_F(PathTest, RelativePathsResolveAgainstTheCurrentDirectory) {
     TempFolder tmp;
     tmp.makeFolder("jobs");
     tmp.makeFolder("data");
@@ -90,9 +122,18 @@ TEST(Path, RelativePathsResolveAgainstTheCurrentDirectory) {
     std::string content;
     ASSERT_EQ(readWholeFile(u"..\\DATA\\HashDb.DBF", content), 0u);
     EXPECT_EQ(content, "db");
+
+    // A current directory that was removed names nothing, never the root.
+    tmp.makeFolder("gone");
+    ASSERT_EQ(setCurrentDirectory(tmp.windows(u"gone")), 0u);
+    ASSERT_EQ(::rmdir(tmp.host("gone").c_str()), 0);
+    EXPECT_EQ(toHostPath(u"file.txt"), "");
+    EXPECT_EQ(toWindowsPath("file.txt"), u"");
+    File file;
+    EXPECT_EQ(File::open(u"file.txt", kGenericWrite, 0, Disposition::CreateAlways, file), 3u);
 }
 
-TEST(Path, ComponentsMatchExactlyFirstThenIgnoringCase) {
+TEST_F(PathTest, ComponentsMatchExactlyFirstThenIgnoringCase) {
     TempFolder tmp;
     tmp.makeFolder("Data");
     tmp.writeFile("Data/HashDB.dbf", "1");
@@ -115,7 +156,7 @@ TEST(Path, ComponentsMatchExactlyFirstThenIgnoringCase) {
     for (const auto& c : cases) EXPECT_EQ(toHostPath(c.windows), c.host) << toUtf8(c.windows);
 }
 
-TEST(Path, NamesThatAreNotUtf8RoundTripThroughRealFiles) {
+TEST_F(PathTest, NamesThatAreNotUtf8RoundTripThroughRealFiles) {
     TempFolder tmp;
     const std::string names[] = {"bad\xff\xfe.bin", "caf\xc3\xa9.txt", "back\\slash", "\xc0\xaf"};
     for (const auto& name : names) {
@@ -144,7 +185,7 @@ TEST(Path, NamesThatAreNotUtf8RoundTripThroughRealFiles) {
     EXPECT_EQ(opened, std::size(names));
 }
 
-TEST(Path, PathTextHelpers) {
+TEST_F(PathTest, PathTextHelpers) {
     struct Case {
         const char16_t* path;
         const char16_t* parent;
@@ -167,7 +208,7 @@ TEST(Path, PathTextHelpers) {
     EXPECT_EQ(joinPath(u"C:\\a\\", u"\\b"), u"C:\\a\\b");
 }
 
-TEST(Path, PseudoFileSystemsAreNotPartOfADriveWalk) {
+TEST_F(PathTest, PseudoFileSystemsAreNotPartOfADriveWalk) {
     struct Case {
         const char16_t* path;
         bool pseudo;
@@ -181,7 +222,7 @@ TEST(Path, PseudoFileSystemsAreNotPartOfADriveWalk) {
         EXPECT_EQ(isPseudoFileSystemFolder(c.path), c.pseudo) << toUtf8(c.path);
 }
 
-TEST(Path, RemovableMediaMountPoints) {
+TEST_F(PathTest, RemovableMediaMountPoints) {
     std::string mounts =
         "/dev/vda / ext4 rw 0 0\n"
         "proc /proc proc rw 0 0\n"
@@ -194,7 +235,7 @@ TEST(Path, RemovableMediaMountPoints) {
               (std::vector<std::string>{"/media/usb", "/run/media/ann/MY DISK"}));
 }
 
-TEST(Path, ProgramAndRuntimeFolders) {
+TEST_F(PathTest, ProgramAndRuntimeFolders) {
     char exe[4096] = {};
     ASSERT_GT(::readlink("/proc/self/exe", exe, sizeof exe - 1), 0);
     std::string self(exe);
@@ -213,4 +254,117 @@ TEST(Path, ProgramAndRuntimeFolders) {
     tmp.writeFile("file", "");
     ovtest::ScopedEnv env("ORVANE_RUNTIME_DIR", tmp.host("file"));
     EXPECT_EQ(runtimeFolderHost(), "");
+}
+
+// Mounts are made in a child with a mount namespace of its own, over
+// tmpfs copies of /media and /run, so the machine's own folders are never
+// touched.
+TEST_F(PathTest, RemovableMediaGetTheNextFreeLetters) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", "/media", "tmpfs", 0, "size=1m") != 0 ||
+            ::mount("tmpfs", "/run", "tmpfs", 0, "size=1m") != 0) {
+            ::_exit(77);
+        }
+        int failed = 0;  // the number of the first check that failed
+        auto check = [&](bool ok, int number) {
+            if (!ok && !failed) failed = number;
+        };
+        check(driveMap().size() == 1, 1);
+        ::mkdir("/media/usb", 0755);
+        ::mkdir("/run/media", 0755);
+        ::mkdir("/run/media/ann", 0755);
+        ::mkdir("/run/media/ann/disk", 0755);
+        ::mount("tmpfs", "/media/usb", "tmpfs", 0, "size=1m");
+        ::mount("tmpfs", "/run/media/ann/disk", "tmpfs", 0, "size=1m");
+        // Seen at the next call, without a restart.
+        check(driveRoot(u'D') == "/media/usb", 2);
+        check(driveRoot(u'E') == "/run/media/ann/disk", 3);
+        check(toWindowsPath("/media/usb/x") == u"D:\\x", 4);
+        check(toHostPath(u"e:\\y") == "/run/media/ann/disk/y", 5);
+        check(driveOfHostPath("/run/media/ann/disk/y") == u'E', 6);
+        check(!isPseudoFileSystemFolder(u"E:\\"), 7);
+        check(isPseudoFileSystemFolder(u"C:\\run"), 8);
+        ::umount("/media/usb");
+        check(driveRoot(u'D') == "/run/media/ann/disk" && driveRoot(u'E').empty(), 9);
+        ::_exit(failed);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no private mount namespace here";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the number of the first failed check";
+}
+
+TEST_F(PathTest, MountedDevicesAddAndOverrideDrives) {
+    TempFolder tmp;
+    tmp.makeFolder("disk");
+    tmp.makeFolder("disk/Sub");
+    tmp.makeFolder("root");
+    EXPECT_EQ(driveRoot(u'D'), "");
+
+    // Added while the program runs, seen at the next conversion.
+    ASSERT_EQ(ScopedRegistry::mapDrive(u'D', tmp.host("disk") + "/"), 0u);
+    ASSERT_EQ(writeString(RegRoot::LocalMachine, u"SYSTEM\\MountedDevices", u"\\DosDevices\\R:",
+                          u"relative/folder"),
+              0u);  // not an absolute folder: ignored
+    uint32_t binary = 0x12345678;
+    RegKey key;
+    ASSERT_EQ(RegKey::open(RegRoot::LocalMachine, u"SYSTEM\\MountedDevices", key), 0u);
+    ASSERT_EQ(key.setValue(u"\\DosDevices\\S:", kRegBinary, &binary, sizeof binary), 0u);
+
+    EXPECT_EQ(driveRoot(u'D'), tmp.host("disk"));
+    EXPECT_EQ(driveRoot(u'R'), "");
+    EXPECT_EQ(driveRoot(u'S'), "");
+    struct Case {
+        std::u16string windows;
+        std::string host;
+    } cases[] = {
+        {u"D:\\", tmp.host("disk")},
+        {u"d:\\sub\\file.txt", tmp.host("disk/Sub/file.txt")},
+        {u"D:\\..\\..\\escape", tmp.host("disk/escape")},  // never above the drive's root
+        {u"C:\\etc", "/etc"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(toHostPath(c.windows), c.host) << toUtf8(c.windows);
+    EXPECT_EQ(toWindowsPath(tmp.host("disk/Sub/x")), u"D:\\Sub\\x");  // the longest root wins
+    EXPECT_EQ(driveOfHostPath(tmp.host("disk/Sub")), u'D');
+    EXPECT_EQ(driveOfHostPath(tmp.host("root")), u'C');
+    std::u16string drives = logicalDriveStrings();
+    EXPECT_EQ(drives, std::u16string(u"C:\\\0D:\\\0\0", 9));
+
+    // C: moved elsewhere: the root gets Z:.
+    ASSERT_EQ(ScopedRegistry::mapDrive(u'C', tmp.host("root")), 0u);
+    EXPECT_EQ(driveRoot(u'C'), tmp.host("root"));
+    EXPECT_EQ(driveRoot(u'Z'), "/");
+    EXPECT_EQ(toWindowsPath("/etc/hosts"), u"Z:\\etc\\hosts");
+    EXPECT_EQ(toWindowsPath(tmp.host("root/x")), u"C:\\x");
+    EXPECT_EQ(toHostPath(u"Z:\\etc"), "/etc");
+    EXPECT_EQ(toHostPath(u"C:\\x"), tmp.host("root/x"));
+
+    // Z: itself taken by the registry: the root gets the highest free letter.
+    ASSERT_EQ(ScopedRegistry::mapDrive(u'Z', tmp.host("disk")), 0u);
+    EXPECT_EQ(driveRoot(u'Y'), "/");
+
+    // Removing the values brings the default map back at once.
+    ASSERT_EQ(deleteTree(RegRoot::LocalMachine, u"SYSTEM\\MountedDevices"), 0u);
+    EXPECT_EQ(driveRoot(u'C'), "/");
+    EXPECT_EQ(driveRoot(u'D'), "");
+    EXPECT_EQ(driveRoot(u'Z'), "");
+}
+
+TEST_F(PathTest, FindFileOmitsDotsAtADriveRoot) {
+    TempFolder tmp;
+    tmp.makeFolder("disk");
+    tmp.writeFile("disk/a.txt", "a");
+    ASSERT_EQ(ScopedRegistry::mapDrive(u'D', tmp.host("disk")), 0u);
+    FindFile find;
+    FindData entry;
+    ASSERT_EQ(FindFile::first(u"D:\\*.*", find, entry), 0u);
+    EXPECT_EQ(entry.name, u"a.txt");
+    EXPECT_EQ(find.next(entry), 18u);
+    // A drive's root is never removed as a tree.
+    EXPECT_EQ(removeTree(u"D:\\"), 5u);
+    EXPECT_EQ(getFileAttributes(u"D:\\a.txt"), kAttrArchive);
 }

@@ -12,7 +12,7 @@
 namespace ovtest {
 
 class TempFolder {
-public:
+  public:
     TempFolder() {
         char name[] = "/tmp/ovtest-XXXXXX";
         m_host = ::mkdtemp(name) ? name : "";
@@ -37,13 +37,13 @@ public:
     }
     void makeFolder(const std::string& name) const { ::mkdir(host(name).c_str(), 0755); }
 
-private:
+  private:
     std::string m_host;
 };
 
 // Sets an environment variable for the life of the object.
 class ScopedEnv {
-public:
+  public:
     ScopedEnv(const char* name, const std::string& value) : m_name(name) {
         if (const char* old = ::getenv(name)) m_old = old, m_had = true;
         ::setenv(name, value.c_str(), 1);
@@ -55,7 +55,7 @@ public:
             ::unsetenv(m_name);
     }
 
-private:
+  private:
     const char* m_name;
     std::string m_old;
     bool m_had = false;
