@@ -249,8 +249,8 @@ void MainDialog::buildUi() {
     monitor->addWidget(label("USB/EXT:", monitorGroup), 1, 0);
     monitor->addWidget(readOnlyField(1057, monitorGroup), 1, 1);
     monitor->setColumnStretch(1, 1);
-    right->addWidget(monitorGroup);
-    right->addStretch(1);
+    monitor->setRowStretch(2, 1);  // the group fills the column; its fields stay on top
+    right->addWidget(monitorGroup, 1);
 
     // The command images and the "Help Us Grow" links.
     auto* tools = new QHBoxLayout;
