@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QRadioButton>
+#include <QTimer>
 
 #include "app/shell/about_dialog.h"
 #include "app/shell/app_log.h"
@@ -159,6 +160,17 @@ TEST_F(MainDialogTest, CloseBoxHidesToTrayAndShowHideBringsItBack) {
     EXPECT_EQ(dialog->onCommand(cmd::kShowHideUi, 0), 1);
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_FALSE(dialog->trayIconShown());
+}
+
+TEST_F(MainDialogTest, ExitRemovesTheTrayIconAndEndsTheMessageLoop) {
+    for (int id : {105, 1005, 32788}) {
+        OVSendToTray();
+        ASSERT_TRUE(dialog->trayIconShown());
+        QTimer::singleShot(0, dialog.get(), [this, id] { dialog->onCommand(id, 0); });
+        EXPECT_EQ(QApplication::exec(), 0) << id;
+        EXPECT_FALSE(dialog->trayIconShown()) << id;
+    }
+    EXPECT_TRUE(logHas(u"In OVDoSafeExit\n"));
 }
 
 TEST_F(MainDialogTest, EscapeDoesNotCloseTheMainDialog) {

@@ -7,6 +7,7 @@
 #include "app/shell/about_dialog.h"
 #include "app/shell/app_log.h"
 #include "app/shell/genmsg_dialog.h"
+#include "app/shell/main_window.h"
 #include "app/shell/scripted_prompts.h"
 
 namespace {
@@ -76,6 +77,19 @@ TEST(AboutDialog, ShowsVersionLinksAndCloses) {
     about.show();
     about.findChild<QAbstractButton*>("id1")->click();
     EXPECT_EQ(about.result(), 1);
+}
+
+TEST(MainWindow, ServesAboutAndExit) {
+    ScriptedPrompts prompts;
+    MainWindow window;
+    EXPECT_EQ(window.objectName(), "ORVANE");
+    EXPECT_EQ(window.windowTitle(), "Orvane");
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(window.onCommand(104, 0), 1);
+    ASSERT_EQ(prompts.questions().size(), 1u);
+    EXPECT_EQ(prompts.questions()[0].text, u"dialog106");
+    EXPECT_TRUE(prompts.questions()[0].hasOwner);
+    EXPECT_EQ(window.onCommand(32785, 0), 0);  // everything else: default processing
 }
 
 }  // namespace
