@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QImage>
 #include <QLabel>
 #include <QPlainTextEdit>
 
 #include "app/shell/about_dialog.h"
 #include "app/shell/app_log.h"
+#include "app/shell/artwork.h"
 #include "app/shell/genmsg_dialog.h"
 #include "app/shell/main_window.h"
 #include "app/shell/scripted_prompts.h"
@@ -77,6 +79,27 @@ TEST(AboutDialog, ShowsVersionLinksAndCloses) {
     about.show();
     about.findChild<QAbstractButton*>("id1")->click();
     EXPECT_EQ(about.result(), 1);
+}
+
+TEST(Artwork, EveryPictureIsDrawnSharpAtEachScale) {
+    const int ids[] = {130, 134,  175,  177,  234,  235,  236,  1,
+                       3,   1004, 1005, 1026, 1033, 1035, 1045, 1069};
+    for (qreal ratio : {1.0, 2.0}) {
+        for (int id : ids) {
+            const QPixmap picture = artwork::pixmap(id, ratio);
+            ASSERT_FALSE(picture.isNull()) << id;
+            EXPECT_EQ(picture.size(), artwork::naturalSize(id) * ratio) << id;
+            EXPECT_EQ(picture.devicePixelRatio(), ratio) << id;
+            const QImage image = picture.toImage();
+            int opaque = 0;
+            for (int y = 0; y < image.height(); ++y) {
+                for (int x = 0; x < image.width(); ++x) opaque += qAlpha(image.pixel(x, y)) > 128;
+            }
+            EXPECT_GT(opaque, image.width() * image.height() / 3) << id << " at " << ratio;
+        }
+    }
+    EXPECT_EQ(artwork::naturalSize(175), QSize(149, 31));
+    EXPECT_EQ(artwork::naturalSize(134), QSize(32, 34));
 }
 
 TEST(MainWindow, ServesAboutAndExit) {
