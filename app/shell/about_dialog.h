@@ -4,7 +4,7 @@
 #include <QDialog>
 
 class AboutDialog : public QDialog {
-  public:
+public:
     explicit AboutDialog(QWidget* parent = nullptr);
 
     // 1 or 2 end the dialog with that id; 1004 and the links open their web

@@ -20,7 +20,7 @@ inline constexpr int32_t LOG_DEBUG_2 = 1078;
 inline constexpr int32_t LOG_ERROR = 1079;
 
 class CAppLog {
-  public:
+public:
     using Clock = std::function<std::chrono::system_clock::time_point()>;
 
     CAppLog();
@@ -59,7 +59,7 @@ class CAppLog {
     static std::u16string LinePrefix(std::chrono::system_clock::time_point when, int32_t level);
     static const char16_t* LevelTag(int32_t level);
 
-  private:
+private:
     void WriteBanner();
     void WriteUnits(std::u16string_view text);
 

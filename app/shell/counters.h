@@ -8,13 +8,13 @@
 // Elapsed scan time as the number of one-second ticks, shown "hh:mm:ss";
 // hours have no upper bound.
 class ScanTimeCounter {
-  public:
+public:
     void Reset() { m_hours = m_minutes = m_seconds = 0; }
     // Adds one second and returns the text to show.
     std::u16string Tick();
     std::u16string Text() const;
 
-  private:
+private:
     int32_t m_hours = 0;
     int32_t m_minutes = 0;
     int32_t m_seconds = 0;

@@ -10,7 +10,7 @@ class QPlainTextEdit;
 class QPushButton;
 
 class GenMsgDialog : public QDialog {
-  public:
+public:
     GenMsgDialog(const std::u16string& text, QWidget* parent = nullptr);
 
     // One step of timer 11024; tests call it instead of waiting.
@@ -23,7 +23,7 @@ class GenMsgDialog : public QDialog {
     QTimer& timer() { return m_timer; }
     QString okText() const;
 
-  private:
+private:
     QPlainTextEdit* m_text;
     QPushButton* m_ok;
     QTimer m_timer;

@@ -5,7 +5,7 @@
 #include <QAbstractButton>
 
 class ImageButton : public QAbstractButton {
-  public:
+public:
     // controlId becomes the object name "id<controlId>"; artId names the
     // picture (artwork.h); size is the picture's logical size.
     ImageButton(int controlId, int artId, QSize size, const QString& caption,
@@ -18,12 +18,12 @@ class ImageButton : public QAbstractButton {
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
 
-  protected:
+protected:
     void paintEvent(QPaintEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
 
-  private:
+private:
     int m_controlId;
     int m_artId;
     QSize m_size;

@@ -37,13 +37,13 @@ constexpr char16_t kNoScanYetCaption[] = u"Orvane - Information...";
 
 // The band across the top: the shield, the product's name and the news line.
 class HeaderBand : public QWidget {
-  public:
+public:
     explicit HeaderBand(QWidget* parent) : QWidget(parent) {
         setAutoFillBackground(false);
         setMinimumHeight(64);
     }
 
-  protected:
+protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);

@@ -14,7 +14,7 @@ class QMenu;
 class QRadioButton;
 
 class MainDialog : public QDialog {
-  public:
+public:
     explicit MainDialog(QWidget* parent = nullptr);
     ~MainDialog() override;
 
@@ -57,7 +57,7 @@ class MainDialog : public QDialog {
     // Escape does not close the main dialog.
     void reject() override {}
 
-  private:
+private:
     void buildUi();
     void showAbout();
     void showScanResults();

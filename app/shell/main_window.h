@@ -5,12 +5,12 @@
 #include <QMainWindow>
 
 class MainWindow : public QMainWindow {
-  public:
+public:
     explicit MainWindow(QWidget* parent = nullptr);
 
     // 1 when handled, 0 for default processing.
     int onCommand(int id, int code);
 
-  protected:
+protected:
     void closeEvent(QCloseEvent* event) override;
 };

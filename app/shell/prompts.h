@@ -20,7 +20,7 @@ inline constexpr int32_t kAnswerYes = 6;
 inline constexpr int32_t kAnswerNo = 7;
 
 class Prompts {
-  public:
+public:
     virtual ~Prompts() = default;
 
     // A message box; owner may be null (a box without owner). Returns the

@@ -8,7 +8,7 @@
 namespace {
 
 class QtPrompts : public Prompts {
-  public:
+public:
     int32_t messageBox(QWidget* owner, const std::u16string& text, const std::u16string& caption,
                        PromptButtons buttons, PromptIcon icon) override {
         QMessageBox box(owner);

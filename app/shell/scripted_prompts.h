@@ -9,7 +9,7 @@
 #include "app/shell/prompts.h"
 
 class ScriptedPrompts : public Prompts {
-  public:
+public:
     enum class Kind { MessageBox, OpenFile, ChooseFolder, Dialog };
 
     struct Question {
@@ -45,7 +45,7 @@ class ScriptedPrompts : public Prompts {
     std::u16string chooseFolder(QWidget* owner, const std::u16string& title) override;
     int32_t execDialog(QDialog& dialog) override;
 
-  private:
+private:
     std::deque<int32_t> m_answers;
     std::deque<std::u16string> m_paths;
     std::deque<std::function<int32_t(QDialog&)>> m_handlers;

@@ -8,7 +8,7 @@
 #include <string>
 
 class ShellState {
-  public:
+public:
     // 1 while a scan is under way; written by the user-interface thread,
     // read by worker threads.
     std::atomic<int32_t> scanning{0};
@@ -23,7 +23,7 @@ class ShellState {
 
     void Reset();
 
-  private:
+private:
     mutable std::mutex m_lock;
     std::u16string m_scanReportPath;
 };

@@ -47,14 +47,14 @@ bool EnableStartupPrivileges(std::u16string* failed = nullptr);
 // service check, open only while InitAppRegistry runs. Writes while it is
 // closed are skipped.
 class StartupLog {
-  public:
+public:
     bool Open(const std::u16string& path = kStartupLogName);
     void Close();
     bool IsOpen() const;
     // Writes the text as UTF-16LE without a terminating zero.
     void Write(std::u16string_view text);
 
-  private:
+private:
     mutable std::mutex m_lock;
     platform::File m_file;
 };

@@ -17,7 +17,7 @@ sys_seconds fixedMoment() {
 }
 
 class AppLogTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         gAppLog.Reset();
         logPath = folder.path() / "app.log";

@@ -28,7 +28,7 @@ constexpr char16_t kProduct[] = u"SOFTWARE\\Orvane\\Wardline";
 // A private installation: bin/ with a copy of the program, logs/, the
 // registry file and the runtime folder for named objects.
 class Installation {
-  public:
+public:
     Installation() {
         fs::create_directories(bin());
         fs::create_directories(logs());

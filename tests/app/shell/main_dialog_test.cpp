@@ -23,7 +23,7 @@
 namespace {
 
 class MainDialogTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         gShellState.Reset();
         gAppLog.Reset();

@@ -4,14 +4,14 @@
 #include <string>
 
 class TempFolder {
-  public:
+public:
     TempFolder();
     ~TempFolder();
     const std::filesystem::path& path() const { return m_path; }
     // Windows form of a host path below this folder (drive C: is "/").
     std::u16string windows(const std::string& name = {}) const;
 
-  private:
+private:
     std::filesystem::path m_path;
 };
 

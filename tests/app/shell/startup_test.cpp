@@ -19,7 +19,7 @@ using platform::RegRoot;
 constexpr char16_t kProduct[] = u"SOFTWARE\\Orvane\\Wardline";
 
 class StartupTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         setenv("ORVANE_REGISTRY", (folder.path() / "registry.db").c_str(), 1);
         platform::resetRegistryConnection();
