@@ -10,16 +10,16 @@
 namespace platform {
 
 struct SpawnOptions {
-    std::string workingDirectory;         // host path; empty = inherit
-    uint64_t maxFileSizeBytes = 0;        // RLIMIT_FSIZE for the child; 0 = none
-    bool discardOutput = true;            // stdout and stderr to /dev/null
-    bool newProcessGroup = true;          // so a kill reaches the child's children
+    std::string workingDirectory;   // host path; empty = inherit
+    uint64_t maxFileSizeBytes = 0;  // RLIMIT_FSIZE for the child; 0 = none
+    bool discardOutput = true;      // stdout and stderr to /dev/null
+    bool newProcessGroup = true;    // so a kill reaches the child's children
 };
 
 // A started child process. Killed (SIGKILL to its group) and reaped on
 // destruction if still running. Move-only.
 class ChildProcess {
-public:
+  public:
     ChildProcess() = default;
     ~ChildProcess();
     ChildProcess(ChildProcess&& other) noexcept;
@@ -43,7 +43,7 @@ public:
     uint32_t exitCode() const { return m_exitCode; }
     void kill();
 
-private:
+  private:
     int m_pid = -1;
     uint32_t m_exitCode = 259;
 };
@@ -67,15 +67,23 @@ std::vector<ProcessEntry> listProcesses();
 // executable image first. Empty when the process cannot be read.
 std::vector<std::u16string> listModules(uint32_t pid);
 
+// The Windows-form path of a process's executable (/proc/<pid>/exe); empty
+// when it cannot be read (a kernel thread, or no right to look).
+std::u16string processImagePath(uint32_t pid);
+
 // Opens a process by identifier, as OpenProcess would: true when pid names a
 // live process (its own thread-group leader). A thread id is not a process.
+// Cheap for identifiers that name nothing (one system call), so a caller may
+// try every identifier up to maxProcessId(). Last error 87 when false.
 bool probeProcess(uint32_t pid);
 
-// Highest possible process identifier (/proc/sys/kernel/pid_max).
+// Highest possible process identifier: one below /proc/sys/kernel/pid_max.
 uint32_t maxProcessId();
 
 uint32_t currentProcessId();
 
+// Ends a process (SIGKILL; the exit code cannot be passed on). 87 when pid
+// names no process.
 [[nodiscard]] uint32_t terminateProcess(uint32_t pid, uint32_t exitCode);
 
 }  // namespace platform
