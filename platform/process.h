@@ -10,16 +10,16 @@
 namespace platform {
 
 struct SpawnOptions {
-    std::string workingDirectory;   // host path; empty = inherit
-    uint64_t maxFileSizeBytes = 0;  // RLIMIT_FSIZE for the child; 0 = none
-    bool discardOutput = true;      // stdout and stderr to /dev/null
-    bool newProcessGroup = true;    // so a kill reaches the child's children
+    std::string workingDirectory;         // host path; empty = inherit
+    uint64_t maxFileSizeBytes = 0;        // RLIMIT_FSIZE for the child; 0 = none
+    bool discardOutput = true;            // stdout and stderr to /dev/null
+    bool newProcessGroup = true;          // so a kill reaches the child's children
 };
 
 // A started child process. Killed (SIGKILL to its group) and reaped on
 // destruction if still running. Move-only.
 class ChildProcess {
-  public:
+public:
     ChildProcess() = default;
     ~ChildProcess();
     ChildProcess(ChildProcess&& other) noexcept;
@@ -43,7 +43,7 @@ class ChildProcess {
     uint32_t exitCode() const { return m_exitCode; }
     void kill();
 
-  private:
+private:
     int m_pid = -1;
     uint32_t m_exitCode = 259;
 };
