@@ -75,10 +75,10 @@ int32_t DoScanStartupFolders() {
     return 1;
 }
 
-int32_t DoScanFavoriteLocation() { return ScanFavoriteTable(kFavoriteFolders); }
-
-int32_t ScanFavoriteTable(const char16_t* const* table) {
+int32_t DoScanFavoriteLocation() {
     if (RunFlag() != 1) return 1;
+    const char16_t* const* table = threatScanHooks().favoriteFolders;
+    if (table == nullptr) table = kFavoriteFolders;
     SendOVMsg(SCANMSG_DEBUG, u" DoScanFavoriteLocation start");
     SendOVMsg(SCANMSG_SCAN_LOCATION, u"Favorite Location ...");
     const std::u16string user = currentUserName();

@@ -26,10 +26,6 @@ int32_t DoScanCookiesLocations();
 int32_t DoScanRunningProcess();
 int32_t DoScanImportentFilesLocs();
 
-// The favourites walk over a table of its own (templates with one %s for the
-// user name, ended by an entry of 2 characters or fewer).
-int32_t ScanFavoriteTable(const char16_t* const* table);
-
 // ---- Registry location scan (registry_scan.cpp)
 
 // A new 1024-unit string holding the program file a registry value's data
@@ -49,6 +45,9 @@ struct ThreatScanHooks {
     uint32_t highestProcessId = 0;
     // Where the loaded drivers and their files are read from.
     platform::DriverSources driverSources;
+    // The favourites table (templates with one %s for the user name, ended by
+    // an entry of 2 characters or fewer); null = the fixed one.
+    const char16_t* const* favoriteFolders = nullptr;
     // How long the page-file and restore-point steps wait.
     std::chrono::milliseconds idleStepDuration{1500};
 };

@@ -70,9 +70,10 @@ class ScmTest : public ::testing::Test {
         EXPECT_EQ(returned, 0u);
         std::vector<std::pair<std::u16string, ServiceStatusProcess>> out;
         if (needed == 0) return out;
-        auto buffer = std::make_unique<uint64_t[]>(needed / 8 + 1);
+        const uint32_t room = needed;
+        auto buffer = std::make_unique<uint64_t[]>(room / 8 + 1);
         resume = 0;
-        EXPECT_EQ(m_manager.enumServices(type, kServiceStateAll, buffer.get(), needed, needed,
+        EXPECT_EQ(m_manager.enumServices(type, kServiceStateAll, buffer.get(), room, needed,
                                          returned, &resume),
                   0u);
         auto* records = reinterpret_cast<EnumServiceStatusProcess*>(buffer.get());
@@ -81,7 +82,7 @@ class ScmTest : public ::testing::Test {
             // Strings lie inside the caller's buffer.
             const char* name = reinterpret_cast<const char*>(records[i].serviceName);
             EXPECT_GE(name, begin);
-            EXPECT_LT(name, begin + needed);
+            EXPECT_LT(name, begin + room);
             out.emplace_back(records[i].serviceName, records[i].status);
         }
         return out;
@@ -287,11 +288,13 @@ TEST(ExecStartProgram, TakesTheProgramOfTheCommandLine) {
     }
 }
 
-TEST(ScmHost, UnitsOfThisMachineNameExistingPrograms) {
+TEST(ScmHost, UnitsOfThisMachineNameTheirProgramsByAbsolutePath) {
     ::unsetenv("ORVANE_SYSTEMD_UNIT_PATH");
-    for (const detail::SystemdUnit& unit : detail::listSystemdUnits()) {
-        if (unit.program.empty() || unit.program.find('%') != std::string::npos) continue;
-        EXPECT_TRUE(fs::exists(unit.program)) << unit.name << " " << unit.program;
+    std::vector<detail::SystemdUnit> units = detail::listSystemdUnits();
+    if (units.empty()) GTEST_SKIP() << "this machine has no systemd unit files";
+    for (const detail::SystemdUnit& unit : units) {
+        EXPECT_TRUE(unit.name.size() > 8 && unit.name.find("@.") == std::string::npos) << unit.name;
+        if (!unit.program.empty()) EXPECT_EQ(unit.program.front(), '/') << unit.name;
     }
 }
 
