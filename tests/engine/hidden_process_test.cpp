@@ -11,6 +11,7 @@
 #include "common/registry_names.h"
 #include "common/scan_codes.h"
 #include "engine/threat_scan.h"
+#include "platform/path.h"
 #include "platform/process.h"
 #include "platform/text.h"
 #include "threat_sandbox_support.h"
