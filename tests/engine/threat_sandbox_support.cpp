@@ -168,6 +168,7 @@ std::vector<Message> ThreatSandbox::run(ScanRequest* request) {
             std::u16string_view view = text ? text : u"";
             // The channel's own traces say nothing about the scan.
             if (code == SCANMSG_DEBUG && startsWith(view, u"SendOVMsg ")) return 0;
+            if (onMessage) onMessage(code, std::u16string(view));
             std::lock_guard<std::mutex> guard(m_lock);
             m_messages.push_back({code, std::u16string(view)});
             return 0;

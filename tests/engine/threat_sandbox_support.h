@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -51,6 +52,8 @@ class ThreatSandbox {
     // when the account lacks the scan's privileges.
     std::vector<Message> run(ScanRequest* request = nullptr);
     bool privilegesMissing() const { return m_privilegesMissing; }
+    // Called on the scan thread with each message the scan sends.
+    std::function<void(uint32_t code, const std::u16string& text)> onMessage;
 
     // The Windows form a walked file is reported with (lower case).
     static std::u16string walkedName(const fs::path& host);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -338,24 +339,27 @@ TEST(ThreatScan, AStopEndsAnIdleStepAtOnce) {
     ThreatSandbox box;
     threatScanHooks().idleStepDuration = std::chrono::seconds(60);
     box.setSetting(names::kScanPageFile, 1);
-    // Stops the scan once the page-file step has begun.
+    std::atomic<bool> idle{false};
+    box.onMessage = [&](uint32_t code, const std::u16string& text) {
+        if (code == SCANMSG_SCAN_LOCATION && text == u"Scanning PageFile ...") idle = true;
+    };
+    // Stops the scan from another thread once the page-file step waits.
+    std::atomic<bool> finished{false};
     std::thread stopper([&] {
-        for (int i = 0; i < 3000; ++i) {
-            if (CurrentRequest() != nullptr && RunFlag() == 1) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        StopOV();
+        while (!idle && !finished) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (idle) StopOV();
     });
     auto begin = std::chrono::steady_clock::now();
     auto messages = box.run();
+    finished = true;
     stopper.join();
     SKIP_WITHOUT_PRIVILEGES(box);
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(20));
-    EXPECT_TRUE(hasText(messages, SCANMSG_SCAN_LOCATION, u"Scanning PageFile ..."));
+    EXPECT_TRUE(idle);
     EXPECT_TRUE(hasText(messages, SCANMSG_DEBUG, u" DoScanPageFileLocation end"));
     // The steps after it see the stop and do not run their scanners.
     EXPECT_FALSE(hasText(messages, SCANMSG_DEBUG, u" DoScanTempFolderLocation start"));
+    EXPECT_TRUE(hasText(messages, SCANMSG_SCAN_LOCATION, u"Typical Malware Location..."));
 }
 
 }  // namespace
