@@ -11,6 +11,12 @@
 
 // ---- Scan run state (scan_run.cpp) ----
 
+// The work behind the four exports (exports.cpp only forwards to these).
+int32_t StartOVScan(ScanRequest* request);
+int32_t StopOV();
+int32_t PauseOV();
+int32_t ResumeOV();
+
 // The request of the running scan (null between scans).
 ScanRequest* CurrentRequest();
 // 1 while the scan may go on, 0 once a stop was asked for.
@@ -40,6 +46,8 @@ int32_t ReadSettingFlag(const char16_t* valueName);
 int32_t EnablePrivilege(const char16_t* name);
 
 int32_t LoadUnzipRes();
+// Forgets the temp folder and the archiver found by LoadUnzipRes.
+void ForgetUnzipRes();
 
 // ---- Message channel (message_channel.cpp) ----
 

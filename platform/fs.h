@@ -42,7 +42,11 @@ enum class SeekOrigin { Begin, Current, End };
 
 // An open file. Only regular files are opened for content: a FIFO, socket
 // or device node fails with 5 and a folder with 5, so a scan never blocks on
-// one. Move-only; closes on destruction.
+// one (and a device is never opened at all). Opening for writing (or
+// truncating) a read-only file fails with 5, even for root; a file is never
+// created through a dangling symbolic link (5). An existing file opened with
+// CreateAlways or OpenAlways succeeds with 183 as the last error, as on
+// Windows. Move-only; closes on destruction.
 class File {
 public:
     File() = default;
@@ -65,6 +69,7 @@ public:
 
 private:
     int m_fd = -1;
+    uint32_t m_access = 0;
     uint64_t m_openId = 0;  // entry in this process's table of open files and share modes
 };
 
@@ -75,11 +80,17 @@ private:
 // Writes a whole file (create always).
 [[nodiscard]] uint32_t writeWholeFile(std::u16string_view path, std::string_view data);
 
-// Deletes a file: 5 when read-only, 32 when this process holds it open
-// without delete sharing, 2 when missing.
+// Deletes a file: 5 when read-only or a folder, 32 when this process holds
+// it open without delete sharing, 2 when missing, 3 when its folder is. A
+// symbolic link is deleted itself, never its target.
 [[nodiscard]] uint32_t deleteFile(std::u16string_view path);
 
+// Renames or moves (across file systems by copy and delete); 183 when the
+// target exists (a change of case only is allowed), 32 when this process
+// holds the source open without delete sharing.
 [[nodiscard]] uint32_t moveFile(std::u16string_view from, std::u16string_view to);
+// Copies content, mode (read-only included), time and DOS attributes; 80
+// when failIfExists and the target exists; no partial copy is left behind.
 [[nodiscard]] uint32_t copyFile(std::u16string_view from, std::u16string_view to,
                                 bool failIfExists);
 
@@ -93,7 +104,10 @@ uint32_t getFileAttributes(std::u16string_view path);
 [[nodiscard]] uint32_t createDirectory(std::u16string_view path);  // 183 when it exists
 [[nodiscard]] uint32_t removeDirectory(std::u16string_view path);  // 145 when not empty
 
-// Removes a folder tree; never follows symbolic links out of it.
+// Removes a folder tree; never follows symbolic links out of it, never
+// empties another file system mounted inside (5), copes with trees deeper
+// than PATH_MAX. Stops at the first name it cannot remove. A link given as
+// the tree is removed as a link; a drive's root is refused with 5.
 [[nodiscard]] uint32_t removeTree(std::u16string_view path);
 
 struct FindData {
@@ -106,7 +120,9 @@ struct FindData {
 // Folder enumeration with a Windows wildcard pattern ("C:\dir\*.*",
 // "..\jobs\*.ovj"); "*" and "?" match case-insensitively as Windows matches
 // them ("*.*" matches every name, dots or not). "." and ".." are listed
-// first, as Windows lists them. Symbolic links are entries, never followed.
+// first, as Windows lists them (not at a drive's root, where Windows has
+// none); the other names follow in the order of their upper-case form.
+// Symbolic links are entries, never followed; attributes come from lstat.
 class FindFile {
 public:
     FindFile() = default;
@@ -127,6 +143,10 @@ private:
     struct State;
     State* m_state = nullptr;
 };
+
+// Forgets every entry of this process's table of open files and their share
+// modes; for tests. Files still open stay open and close normally.
+void resetShareTable();
 
 // Windows wildcard match (case-insensitive), as used by FindFile.
 bool matchesWildcard(std::u16string_view pattern, std::u16string_view name);

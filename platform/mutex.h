@@ -17,8 +17,10 @@ public:
     NamedMutex& operator=(const NamedMutex&) = delete;
 
     // 0 when this process now owns the mutex; 183 (already exists) when
-    // another process holds it; another code when the lock file cannot be
-    // made.
+    // another process (or another object of this one) holds it; 87 for an
+    // empty name; 5 when the runtime folder is unusable; another code when
+    // the lock file cannot be made. Any name may be used: characters that
+    // cannot stand in a file name are escaped.
     [[nodiscard]] static uint32_t acquire(std::u16string_view name, NamedMutex& out);
     bool isHeld() const { return m_fd >= 0; }
     void release();

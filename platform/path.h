@@ -9,8 +9,11 @@
 // "\" and "/" both separate components. A relative path resolves against the
 // process's current directory. Each component of an existing path matches
 // exactly first, then case-insensitively; trailing blanks and dots of a
-// component are dropped as Windows drops them. Names that are not valid UTF-8
-// round-trip through the lone-surrogate escape of text.h.
+// component are dropped as Windows drops them, unless a host name with them
+// exists as given (so every host file can still be named). Names that are
+// not valid UTF-8 round-trip through the lone-surrogate escape of text.h, and
+// a backslash inside a host name becomes U+DC5C, so no host name is lost or
+// split. "\\?\X:\..." names X:; UNC and device names map to no drive.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -38,7 +41,8 @@ std::string driveRoot(char16_t letter);
 char16_t driveOfHostPath(std::string_view hostPath);
 
 // Windows form (absolute or relative) to an absolute host path. Existing
-// components are resolved case-insensitively; the rest is kept as given.
+// components are resolved case-insensitively; the rest is kept as given
+// (without trailing blanks and dots). ".." never leads above a drive's root.
 // Returns an empty string when the drive is not mapped or the text is empty.
 std::string toHostPath(std::u16string_view windowsPath);
 
@@ -63,7 +67,9 @@ std::string installRootHost();
 
 // Folder for named objects (locks, service state, control sockets):
 // $ORVANE_RUNTIME_DIR, else /run/orvane for root, else $XDG_RUNTIME_DIR/orvane,
-// else /tmp/orvane-<uid>. Created 0700 on first use.
+// else /tmp/orvane-<uid>. Created 0700 on first use. Empty when it cannot
+// be made, or exists but is not a folder of this user (a planted link or a
+// folder of someone else is never used).
 std::string runtimeFolderHost();
 
 }  // namespace platform

@@ -106,6 +106,15 @@ std::u16string rootName(RegRoot root, bool longForm);  // "HKLM" or "HKEY_LOCAL_
 // elsewhere by changing the variable.
 std::string registryFilePath();
 
+// Points this process (and the programs it starts) at another registry
+// file, as setting ORVANE_REGISTRY does; an empty path returns to the
+// install root's registry.db. The next registry call reopens.
+void setRegistryFilePath(const std::string& path);
+
+// Checks the registry file's structure (SQLite integrity check): 0 when it
+// is sound, 1015 when it is damaged, 2 when there is no file.
+[[nodiscard]] uint32_t checkRegistryIntegrity();
+
 // Drops this process's connection and cache (the next call reopens); for
 // tests that switch registry files and for programs before exec.
 void resetRegistryConnection();

@@ -41,6 +41,7 @@ uint32_t errorFromErrno(int err) {
         case ENODEV: return kErrorNotReady;
         case EFBIG: return kErrorDiskFull;
         case ESRCH: return kErrorInvalidParameter;
+        case EXDEV: return kErrorNotSameDevice;
         default: return kErrorInvalidFunction;
     }
 }

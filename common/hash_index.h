@@ -1,0 +1,38 @@
+// An index over a hash database text that answers "does this 32-digit hash
+// text occur anywhere in the text?" without searching the text.
+//
+// A hash text is 32 uppercase hex digits, so it can only occur inside a run of
+// uppercase hex digits. Every 32-digit window of every run is indexed (one
+// window per ordinary entry), which keeps exactly the meaning of a substring
+// search. Runs much longer than an entry (hashes written without separators)
+// would multiply the windows, so those runs are kept as text and searched
+// instead; ordinary databases never have them.
+#pragma once
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace names {
+
+class HashIndex {
+public:
+    // Replaces the index with one over plainText.
+    void build(std::string_view plainText);
+    void clear();
+
+    // True when hashText (exactly 32 characters) occurs in the indexed text.
+    bool contains(std::string_view hashText) const;
+
+    size_t windowCount() const { return m_windows.size(); }
+    size_t longRunBytes() const { return m_longRuns.size(); }
+
+private:
+    using Key = std::array<uint8_t, 16>;
+    std::vector<Key> m_windows;  // sorted, unique
+    std::string m_longRuns;      // long runs joined by '\n'
+};
+
+}  // namespace names

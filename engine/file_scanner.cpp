@@ -1,0 +1,153 @@
+// __ScanFile: one file, from the path a caller found to its verdict.
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+#include <thread>
+
+#include "common/scan_codes.h"
+#include "engine/engine_internal.h"
+#include "platform/error.h"
+#include "platform/fs.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr size_t kNameUnits = 2048;
+// Files of this size or more are not read: the whole file goes into memory.
+constexpr uint64_t kMaxScannedFileBytes = 5u * 1024 * 1024;
+
+uint32_t OpenForScan(std::u16string_view path, platform::File& file) {
+    return platform::File::open(path, platform::kGenericRead, platform::kShareRead,
+                                platform::Disposition::OpenExisting, file);
+}
+
+// The path as the caller gave it, and without the quotation marks around a
+// program path whose arguments were cut off ("C:\x\a.exe" /S -> C:\x\a.exe).
+std::u16string Unquoted(std::u16string_view path) {
+    if (path.size() >= 2 && path.front() == u'"') {
+        path.remove_prefix(1);
+        size_t end = path.find(u'"');
+        if (end != std::u16string_view::npos) path = path.substr(0, end);
+    }
+    return std::u16string(path);
+}
+
+// The fallback when the translated path cannot be opened: the translation
+// cuts a path at its first character outside 32..122, so a file whose name
+// holds a non-ASCII letter, "~", "{", "|" or "}" would never be scanned.
+// The path as given (and that path without quotation marks) is tried before
+// the file is given up.
+bool OpenAsGiven(const std::u16string& given, std::u16string_view alreadyTried,
+                 platform::File& file, std::u16string& opened) {
+    const std::u16string candidates[] = {given, Unquoted(given), Unquoted(alreadyTried)};
+    for (const std::u16string& candidate : candidates) {
+        if (candidate.size() < 3 || candidate == alreadyTried) continue;
+        uint32_t error = OpenForScan(candidate, file);
+        SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile [INFO] Step 5.1, as given: %s, err %d",
+                  candidate.c_str(), static_cast<int>(error));
+        if (error == 0) {
+            opened = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+int32_t __ScanFile(char16_t* path, const char16_t* extra) {
+    if (RunFlag() == 0) return 1;
+    if (!path || platform::length16(path) < 3) return 0;
+    SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile ##### Started: %s, %s", path, extra);
+    char16_t name[kNameUnits] = {};
+    const std::u16string given(path);  // TranslatePath cuts path in place
+
+    std::unique_ptr<char16_t[]> translated = TranslatePath(path);
+    if (RunFlag() == 0) {
+        SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile [INFO] Thread is FALSE");
+        return 0;
+    }
+    SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile [INFO] Step 0: start...");
+    SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile [INFO] Step 1: File Name: %s, Extra: %s, PFN: %s", path,
+              extra, translated.get());
+
+    platform::File file;
+    std::u16string opened;
+    if (translated && platform::length16(translated.get()) >= 3) {
+        SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile [INFO] Step 4 -> %s", translated.get());
+        uint32_t error = OpenForScan(translated.get(), file);
+        if (error != 0) {
+            SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile [INFO] Step 5, err %d",
+                      static_cast<int>(error));
+            if (!OpenAsGiven(given, translated.get(), file, opened)) return 0;
+        } else {
+            opened = translated.get();
+            SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile [INFO] Step 7, error code: %d",
+                      static_cast<int>(platform::lastError()));
+        }
+        platform::copy16(name, kNameUnits, opened);
+        SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile [INFO] Step 8");
+        SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile [INFO] Step 9");
+    } else {
+        SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile [INFO] Step 2");
+        uint32_t error = OpenForScan(path, file);
+        if (error != 0) {
+            SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile failed, pFileName: %s, err: %d", path,
+                      static_cast<int>(error));
+            if (!OpenAsGiven(given, path, file, opened)) {
+                if (translated)
+                    SendOVMsg(SCANMSG_DEBUG,
+                              u"  __ScanFile failed, pFileName: %s, heap is allocated", path);
+                return 0;
+            }
+        } else {
+            opened = path;
+        }
+        platform::copy16(name, kNameUnits, opened);
+        SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile [INFO] Step 3");
+    }
+    translated.reset();
+
+    std::lock_guard<std::recursive_mutex> fileLock(FileLock());
+    uint64_t size = 0;
+    // The full 64-bit size decides: a file of 4 GiB and a few bytes is large,
+    // not a few bytes long.
+    if (file.size(size) == 0 && size < kMaxScannedFileBytes) {
+        SendOVMsg(SCANMSG_DEBUG, u" __ScanFile, size: %d", static_cast<int>(size));
+        std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[size ? size : 1]());
+        if (buffer) {
+            SendOVMsg(SCANMSG_DEBUG, u" __ScanFile, heap ok");
+            WaitWhilePaused();
+            uint32_t done = 0;
+            uint32_t error = 0;
+            while (done < size) {
+                uint32_t got = 0;
+                error = file.read(buffer.get() + done, static_cast<uint32_t>(size) - done, got);
+                if (error != 0 || got == 0) break;
+                done += got;
+            }
+            if (error == 0) {
+                SendOVMsg(SCANMSG_DEBUG,
+                          u" >>>>>>>>>>>>> __ScanFile, The file we going to check: [Sizes: %d <> "
+                          u"%d ] %s",
+                          static_cast<int>(size), static_cast<int>(done), name);
+                GenerateCryptoMd5Buffer(buffer.get(), done, name, extra);
+                ScanRequest* request = CurrentRequest();
+                if (request && request->deepScan == 1) {
+                    SendOVMsg(SCANMSG_DEBUG, u" __ScanFile, going deep...start");
+                    GetFileSections(name, extra);
+                    SendOVMsg(SCANMSG_DEBUG, u" __ScanFile, going deep...done");
+                }
+            } else {
+                SendOVMsg(SCANMSG_DEBUG, u" __ScanFile, read failed, err: %d, bytes read: %d",
+                          static_cast<int>(error), static_cast<int>(done));
+            }
+            buffer.reset();
+            SendOVMsg(SCANMSG_DEBUG, u" __ScanFile, heap free");
+        }
+    }
+    file.close();
+    std::this_thread::yield();
+    return 1;
+}

@@ -1,0 +1,113 @@
+// The hash database of a scan run: loaded from "..\data\hashdb.dbf" below
+// the program folder, unscrambled in place, searched as plain text.
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string_view>
+
+#include "common/hash_db_format.h"
+#include "common/registry_names.h"
+#include "common/scan_codes.h"
+#include "engine/engine_internal.h"
+#include "platform/error.h"
+#include "platform/fs.h"
+
+namespace {
+
+// The database text of the running scan: the file's bytes and one zero byte.
+struct Database {
+    std::unique_ptr<char[]> bytes;
+    size_t size = 0;
+    size_t textLength = 0;  // up to the first zero byte
+};
+
+Database g_database;
+
+}  // namespace
+
+uint8_t DatabaseKeyByte() { return names::databaseKeyByte(); }
+
+int32_t LoadDbFileData() {
+    SendOVMsg(SCANMSG_DEBUG, u" LoadDbFileData start");
+    UnloadOVData();
+
+    char16_t installPath[130] = {};
+    uint32_t pathSize = sizeof installPath;
+    int32_t read = ReadMachineValue(names::kProductKey, names::kValuePath, installPath, &pathSize);
+    installPath[129] = 0;
+    if (read == 0 && installPath[0]) (void)platform::setCurrentDirectory(installPath);
+    SendOVMsg(SCANMSG_DEBUG, u" LoadDbFileData Current Dir: %s (%d)", installPath, read);
+    SendOVMsg(SCANMSG_DEBUG, u" LoadDbFileData DEF DB File: %s", names::kDatabaseRelativePath);
+
+    platform::File file;
+    uint32_t error =
+        platform::File::open(names::kDatabaseRelativePath, platform::kGenericRead,
+                             platform::kShareRead, platform::Disposition::OpenExisting, file);
+    if (error != 0) {
+        SendOVMsg(SCANMSG_DEBUG, u" LoadDbFileData:Open DB File Error %d", static_cast<int>(error));
+        return 0;
+    }
+    SendOVMsg(SCANMSG_DEBUG, u" LoadDbFileData Open File OK");
+
+    uint64_t size = 0;
+    error = file.size(size);
+    std::unique_ptr<char[]> bytes;
+    if (error == 0) {
+        if (size >= 0xFFFFFFFFu) {
+            error = platform::kErrorNotEnoughMemory;
+        } else {
+            bytes.reset(new (std::nothrow) char[size + 1]());
+            if (!bytes) error = platform::kErrorNotEnoughMemory;
+        }
+    }
+    if (error != 0) {
+        SendOVMsg(SCANMSG_DEBUG, u" LoadDbFileData: Allocation Memory Error %d",
+                  static_cast<int>(error));
+        return 0;
+    }
+    SendOVMsg(SCANMSG_DEBUG, u" LoadDbFileData: Allocation Memory Ok (size: %d)",
+              static_cast<int>(size));
+
+    uint64_t done = 0;
+    while (done < size) {
+        uint32_t got = 0;
+        error = file.read(bytes.get() + done, static_cast<uint32_t>(size - done), got);
+        if (error != 0 || got == 0) break;
+        done += got;
+    }
+    if (error != 0) {
+        SendOVMsg(SCANMSG_DEBUG, u" LoadDbFileData: Read File Error %d", static_cast<int>(error));
+        return 0;
+    }
+    SendOVMsg(SCANMSG_DEBUG, u" LoadDbFileData: Load File Ok");
+    g_database.bytes = std::move(bytes);
+    g_database.size = static_cast<size_t>(size);
+    g_database.textLength = std::strlen(g_database.bytes.get());
+    return 1;
+}
+
+int32_t UnscrambleDbText() {
+    if (!g_database.bytes) return 1;
+    const uint8_t key = names::databaseKeyByte();
+    char* text = g_database.bytes.get();
+    // A zero byte in the stored form ends the text: nothing behind it is seen.
+    size_t i = 0;
+    for (; i < g_database.size && text[i] != 0; ++i)
+        text[i] = static_cast<char>(static_cast<uint8_t>(text[i]) ^ key);
+    text[i] = 0;
+    // A stored key byte unscrambles to a zero byte, which ends the text too.
+    g_database.textLength = std::strlen(text);
+    return 1;
+}
+
+void UnloadOVData() {
+    g_database.bytes.reset();
+    g_database.size = 0;
+    g_database.textLength = 0;
+}
+
+bool DatabaseContains(const char* hashText) {
+    if (!g_database.bytes || !hashText || !*hashText) return false;
+    std::string_view text(g_database.bytes.get(), g_database.textLength);
+    return text.find(hashText) != std::string_view::npos;
+}

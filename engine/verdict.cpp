@@ -1,0 +1,128 @@
+// The MD5 verdict: hash a block of bytes, look the hash up in the database
+// text and record each infection of the scan run once.
+#include <memory>
+#include <new>
+#include <string>
+
+#include "common/digest_text.h"
+#include "common/scan_codes.h"
+#include "engine/engine_internal.h"
+#include "engine/md5.h"
+#include "platform/error.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr size_t kInfectionEntries = 2048;
+constexpr size_t kHashUnits = 64;
+constexpr size_t kTextUnits = 2048;
+
+struct InfectionEntry {
+    char16_t hash[kHashUnits];
+    char16_t threatType[kTextUnits];
+    char16_t path[kTextUnits];
+};
+
+std::unique_ptr<InfectionEntry[]> g_infections;
+
+}  // namespace
+
+bool AllocateInfectionTable() {
+    g_infections.reset(new (std::nothrow) InfectionEntry[kInfectionEntries]());
+    return g_infections != nullptr;
+}
+
+void ReleaseInfectionTable() { g_infections.reset(); }
+
+uint32_t GenerateCryptoMd5Buffer(const void* data, uint32_t size, const char16_t* name,
+                                 const char16_t* extra) {
+    SendOVMsg(SCANMSG_DEBUG, u" GenerateCryptoMd5Buffer Start");
+    SendOVMsg(SCANMSG_DEBUG,
+              u" >>>>>>>>>>>>> GenerateCryptoMd5Buffer, step 1,Size: %d, File: %s, Extra: %s",
+              static_cast<int>(size), name, extra);
+    Md5Hasher hasher;
+    if (!hasher.ok()) {
+        SendOVMsg(SCANMSG_DEBUG, u" GenerateCryptoMd5Buffer, step 2");
+        SendOVMsg(SCANMSG_DEBUG, u" GenerateCryptoMd5Buffer -> CryptCreateHash Error: %d",
+                  static_cast<int>(platform::kErrorInvalidFunction));
+        return platform::kErrorInvalidFunction;
+    }
+    SendOVMsg(SCANMSG_DEBUG, u" GenerateCryptoMd5Buffer, step 2");
+    SendOVMsg(SCANMSG_DEBUG, u" GenerateCryptoMd5Buffer, step 3");
+    if (!hasher.update(data, size)) {
+        SendOVMsg(SCANMSG_DEBUG, u" GenerateCryptoMd5Buffer -> CryptHashData Error: %d",
+                  static_cast<int>(platform::kErrorInvalidFunction));
+        return platform::kErrorInvalidFunction;
+    }
+    SendOVMsg(SCANMSG_DEBUG, u" GenerateCryptoMd5Buffer, step 4");
+    uint32_t result = 0;
+    uint8_t digest[16];
+    if (hasher.finish(digest)) {
+        SendOVMsg(SCANMSG_DEBUG, u" GenerateCryptoMd5Buffer, step 5");
+        std::u16string hashText = names::digestTextUpper(digest);
+        SendOVMsg(SCANMSG_DEBUG, u" GenerateCryptoMd5Buffer, step 6");
+        ScanHashData(hashText.c_str(), name, extra);
+        SendOVMsg(SCANMSG_DEBUG, u" GenerateCryptoMd5Buffer, step 7");
+    } else {
+        result = platform::kErrorInvalidFunction;
+        SendOVMsg(SCANMSG_DEBUG, u" GenerateCryptoMd5Buffer, step 8 error: %d",
+                  static_cast<int>(result));
+    }
+    SendOVMsg(SCANMSG_DEBUG, u" GenerateCryptoMd5Buffer, step 9");
+    SendOVMsg(SCANMSG_DEBUG, u" GenerateCryptoMd5Buffer, step 10, %d", static_cast<int>(result));
+    return result;
+}
+
+void ScanHashData(const char16_t* hashText, const char16_t* name, const char16_t* extra) {
+    SendOVMsg(SCANMSG_OBJECT_TICK, u"");
+    SendOVMsg(SCANMSG_DEBUG, u" ScanHashData: HASH: %s | File: %s | Extra: %s", hashText, name,
+              extra);
+    SendOVMsg(SCANMSG_DEBUG, u" ScanHashData, step 1");
+    std::string ansiHash = platform::toAnsi(hashText ? hashText : u"");
+    if (ansiHash.size() >= 8192) ansiHash.clear();
+    SendOVMsg(SCANMSG_DEBUG, u" ScanHashData, step 2");
+    if (RunFlag() == 0) return;
+
+    SendOVMsg(SCANMSG_CURRENT_FILE, u"%s", name);
+    if (DatabaseContains(ansiHash.c_str())) {
+        SendOVMsg(SCANMSG_DEBUG, u" ScanHashData, step 3");
+        SendOVMsg(SCANMSG_INFECTED_TEXT, u"### %s -> Infected!", name);
+        SendOVMsg(SCANMSG_DEBUG, u" ScanHashData, step 4");
+        SendOVMsg(SCANMSG_THREAT_TYPE, u"Malware");
+        AddFileToReport(name, hashText, u"Malware", extra);
+        SendOVMsg(SCANMSG_DEBUG, u" ScanHashData, step 5");
+    } else {
+        SendOVMsg(SCANMSG_DEBUG, u" ScanHashData, step 6 -> %s OK", name);
+    }
+    SendOVMsg(SCANMSG_DEBUG, u" ScanHashData, step 7 End.");
+}
+
+void AddFileToReport(const char16_t* name, const char16_t* hashText, const char16_t* threatType,
+                     const char16_t* extra) {
+    SendOVMsg(SCANMSG_DEBUG, u" AddFileToReport start");
+    SendOVMsg(SCANMSG_DEBUG, u" AddFileToReport, step 1");
+    if (!g_infections || !hashText) return;
+    const std::u16string_view hash(hashText);
+    const size_t typeLength = platform::length16(threatType);
+    for (size_t i = 0; i < kInfectionEntries; ++i) {
+        InfectionEntry& entry = g_infections[i];
+        // A hash already recorded in this scan run is reported once only,
+        // whichever file it came from.
+        if (hash == std::u16string_view(entry.hash)) {
+            SendOVMsg(SCANMSG_DEBUG, u" AddFileToReport, step 2");
+            return;
+        }
+        if (platform::length16(entry.hash) < 2 && typeLength > 3) {
+            SendOVMsg(SCANMSG_DEBUG, u" AddFileToReport, step 3");
+            platform::copy16(entry.hash, kHashUnits, hash);
+            platform::copy16(entry.path, kTextUnits, name ? name : u"");
+            platform::copy16(entry.threatType, kTextUnits, threatType);
+            SendOVMsg(SCANMSG_INFECTED_TICK, u"");
+            SendOVMsg(SCANMSG_REPORT_LINE, u" Infected Generic %s: %s [%s].", threatType, name,
+                      extra);
+            SendOVMsg(SCANMSG_DEBUG, u" [DEBUG] %s %s %s [%s]", threatType, name, hashText, extra);
+            return;
+        }
+    }
+    SendOVMsg(SCANMSG_DEBUG, u" AddFileToReport, step 4");
+}

@@ -1,0 +1,188 @@
+// The drive map: which host folder each drive letter stands for.
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <poll.h>
+#include <sys/statfs.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <map>
+#include <mutex>
+#include <sstream>
+
+#include "platform/linux/drive_map_internal.h"
+#include "platform/text.h"
+
+namespace platform::detail {
+
+namespace {
+
+// /proc/self/mounts writes blanks, tabs, newlines and backslashes in octal.
+std::string unescapeMountField(std::string_view field) {
+    std::string out;
+    for (size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size() && field[i + 1] >= '0' &&
+            field[i + 1] <= '3' && field[i + 2] >= '0' && field[i + 2] <= '7' &&
+            field[i + 3] >= '0' && field[i + 3] <= '7') {
+            out.push_back(static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
+                                            (field[i + 3] - '0')));
+            i += 3;
+        } else {
+            out.push_back(field[i]);
+        }
+    }
+    return out;
+}
+
+bool strictlyUnder(const std::string& path, std::string_view folder) {
+    return path.size() > folder.size() + 1 && path.compare(0, folder.size(), folder) == 0 &&
+           path[folder.size()] == '/';
+}
+
+// A host folder as the map keeps it: absolute, no "." or "..", no trailing
+// slash ("/" for the root). Empty when the text is not an absolute path.
+std::string normaliseRoot(const std::string& folder) {
+    if (folder.empty() || folder[0] != '/') return {};
+    std::vector<std::string> parts;
+    std::stringstream stream(folder);
+    std::string part;
+    while (std::getline(stream, part, '/')) {
+        if (part.empty() || part == ".") continue;
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+            continue;
+        }
+        parts.push_back(part);
+    }
+    std::string out;
+    for (const auto& p : parts) out += "/" + p;
+    return out.empty() ? "/" : out;
+}
+
+// The removable mount points, read again only when the mount table has
+// changed: /proc/self/mounts reports a change as a priority event to poll().
+class MountWatch {
+  public:
+    std::vector<std::string> points() {
+        std::lock_guard<std::mutex> guard(m_lock);
+        // A forked child may have a mount namespace of its own.
+        if (m_fd >= 0 && m_pid != ::getpid()) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+        if (m_fd < 0) {
+            m_fd = ::open("/proc/self/mounts", O_RDONLY | O_CLOEXEC);
+            m_pid = ::getpid();
+            m_valid = false;
+        }
+        if (m_fd >= 0 && m_valid) {
+            pollfd event{m_fd, POLLPRI, 0};
+            if (::poll(&event, 1, 0) == 0) return m_points;
+        }
+        m_points = removableMountPoints(readAll());
+        m_valid = m_fd >= 0;
+        return m_points;
+    }
+
+  private:
+    std::string readAll() {
+        std::string text;
+        if (m_fd < 0 || ::lseek(m_fd, 0, SEEK_SET) != 0) return text;
+        char buffer[16384];
+        for (;;) {
+            ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            text.append(buffer, static_cast<size_t>(n));
+        }
+        return text;
+    }
+
+    std::mutex m_lock;
+    int m_fd = -1;  // kept open for the life of the process, closed on exec
+    pid_t m_pid = 0;
+    bool m_valid = false;
+    std::vector<std::string> m_points;
+};
+
+std::vector<std::string> currentRemovableMountPoints() {
+    static MountWatch watch;
+    return watch.points();
+}
+
+}  // namespace
+
+std::vector<std::string> removableMountPoints(const std::string& mountsText) {
+    std::vector<std::string> out;
+    std::stringstream lines(mountsText);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::stringstream fields(line);
+        std::string device, mountPoint;
+        if (!(fields >> device >> mountPoint)) continue;
+        std::string point = normaliseRoot(unescapeMountField(mountPoint));
+        if (!strictlyUnder(point, "/media") && !strictlyUnder(point, "/run/media")) continue;
+        if (std::find(out.begin(), out.end(), point) == out.end()) out.push_back(point);
+    }
+    return out;
+}
+
+std::vector<DriveMapping> currentDriveMap() {
+    std::map<char16_t, std::string> letters;
+    letters[u'C'] = "/";
+    for (auto& [letter, root] : registryDriveOverrides()) {
+        std::string folder = normaliseRoot(root);
+        if (!folder.empty()) letters[letter] = folder;
+    }
+    auto mapped = [&](const std::string& root) {
+        return std::any_of(letters.begin(), letters.end(),
+                           [&](const auto& entry) { return entry.second == root; });
+    };
+    // Removable media take the lowest free letters from D: on, leaving Z:
+    // for the root when it needs one.
+    char16_t next = u'D';
+    for (const auto& point : currentRemovableMountPoints()) {
+        if (mapped(point)) continue;
+        while (next < u'Z' && letters.count(next)) ++next;
+        if (next >= u'Z') break;
+        letters[next] = point;
+    }
+    if (!mapped("/")) {
+        for (char16_t letter = u'Z'; letter >= u'A'; --letter) {
+            if (!letters.count(letter)) {
+                letters[letter] = "/";
+                break;
+            }
+        }
+    }
+    std::vector<DriveMapping> out;
+    for (auto& [letter, root] : letters) out.push_back({letter, root});
+    return out;
+}
+
+bool isPseudoFileSystemMount(const std::string& hostPath) {
+    struct statfs info {};
+    if (::statfs(hostPath.c_str(), &info) != 0) return false;
+    switch (static_cast<unsigned long>(info.f_type)) {
+        case PROC_SUPER_MAGIC:
+        case SYSFS_MAGIC:
+        case DEVPTS_SUPER_MAGIC:
+        case DEBUGFS_MAGIC:
+        case TRACEFS_MAGIC:
+        case SECURITYFS_MAGIC:
+        case CGROUP_SUPER_MAGIC:
+        case CGROUP2_SUPER_MAGIC:
+        case PSTOREFS_MAGIC:
+        case BPF_FS_MAGIC:
+        case BINFMTFS_MAGIC:
+        case SELINUX_MAGIC:
+        case EFIVARFS_MAGIC:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace platform::detail

@@ -1,0 +1,199 @@
+// Folder enumeration with Windows wildcard patterns.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "platform/error.h"
+#include "platform/fs.h"
+#include "platform/linux/fs_internal.h"
+#include "platform/linux/path_internal.h"
+#include "platform/path.h"
+#include "platform/text.h"
+
+namespace platform {
+
+using detail::report;
+
+struct FindFile::State {
+    std::string folder;              // host path of the folder
+    int folderFd = -1;               // entries are looked at relative to it
+    std::vector<std::string> names;  // host names, in the order they are reported
+    size_t index = 0;
+
+    ~State() {
+        if (folderFd >= 0) ::close(folderFd);
+    }
+};
+
+namespace {
+
+bool isSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
+
+// "*" any run, "?" exactly one character, case-insensitive. Backtracks only
+// to the last "*", so the cost stays linear in practice.
+bool globMatch(std::u16string_view pattern, std::u16string_view name) {
+    size_t p = 0, n = 0, starP = std::u16string_view::npos, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == u'*') {
+            starP = p++;
+            starN = n;
+        } else if (p < pattern.size() &&
+                   (pattern[p] == u'?' || toLower16(pattern[p]) == toLower16(name[n]))) {
+            ++p;
+            ++n;
+        } else if (starP != std::u16string_view::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == u'*') ++p;
+    return p == pattern.size();
+}
+
+bool hasWildcard(std::u16string_view pattern) {
+    return pattern.find_first_of(u"*?") != std::u16string_view::npos;
+}
+
+bool isDriveRoot(const std::string& host) {
+    for (const auto& drive : driveMap())
+        if (drive.hostRoot == host) return true;
+    return false;
+}
+
+bool fillEntry(int folderFd, const std::string& folder, const std::string& name, FindData& entry) {
+    struct stat st {};
+    if (::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    entry.name = detail::hostNameToWindows(name);
+    entry.attributes = detail::attributesFromStat(st, detail::joinHost(folder, name));
+    entry.size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+    entry.lastWriteUnix = static_cast<int64_t>(st.st_mtim.tv_sec);
+    return true;
+}
+
+}  // namespace
+
+bool matchesWildcard(std::u16string_view pattern, std::u16string_view name) {
+    if (pattern.empty()) return false;
+    if (pattern == u"*" || pattern == u"*.*") return true;
+    if (globMatch(pattern, name)) return true;
+    bool nameHasDot = name.find(u'.') != std::u16string_view::npos;
+    // "name.*" also matches "name" without an extension ...
+    if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == u".*")
+        return !nameHasDot && globMatch(pattern.substr(0, pattern.size() - 2), name);
+    // ... and "*." matches exactly the names without one.
+    if (pattern.back() == u'.') {
+        std::u16string_view stem = pattern;
+        while (!stem.empty() && stem.back() == u'.') stem.remove_suffix(1);
+        return !nameHasDot && globMatch(stem, name);
+    }
+    return false;
+}
+
+FindFile::~FindFile() { close(); }
+
+FindFile::FindFile(FindFile&& other) noexcept : m_state(std::exchange(other.m_state, nullptr)) {}
+
+FindFile& FindFile::operator=(FindFile&& other) noexcept {
+    if (this != &other) {
+        close();
+        m_state = std::exchange(other.m_state, nullptr);
+    }
+    return *this;
+}
+
+void FindFile::close() {
+    delete m_state;
+    m_state = nullptr;
+}
+
+uint32_t FindFile::first(std::u16string_view pattern, FindFile& out, FindData& entry) {
+    out.close();
+    entry = FindData{};
+    size_t sep = pattern.size();
+    while (sep > 0 && !isSeparator(pattern[sep - 1])) --sep;
+    std::u16string_view folder, namePattern;
+    if (sep > 0) {
+        folder = pattern.substr(0, sep);  // the folder keeps its separator
+        namePattern = pattern.substr(sep);
+    } else if (pattern.size() >= 2 && pattern[1] == u':') {
+        folder = pattern.substr(0, 2);
+        namePattern = pattern.substr(2);
+    } else {
+        folder = u".";
+        namePattern = pattern;
+    }
+    if (namePattern.empty()) return report(kErrorFileNotFound);
+
+    auto state = std::make_unique<State>();
+    state->folder = toHostPath(folder);
+    if (state->folder.empty()) return report(kErrorPathNotFound);
+    state->folderFd = ::open(state->folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (state->folderFd < 0) {
+        int err = errno;
+        return report(err == ENOENT || err == ENOTDIR ? kErrorPathNotFound : errorFromErrno(err));
+    }
+
+    std::string exactName = detail::windowsNameToHost(namePattern);
+    struct stat st {};
+    if (!hasWildcard(namePattern) && exactName != "." && exactName != ".." &&
+        ::fstatat(state->folderFd, exactName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        // A plain name that exists as given: no need to read the folder.
+        state->names.push_back(exactName);
+    } else {
+        int listFd = ::dup(state->folderFd);
+        DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+        if (!dir) {
+            int err = errno;
+            if (listFd >= 0) ::close(listFd);
+            return report(errorFromErrno(err));
+        }
+        bool dots = !isDriveRoot(state->folder);  // a drive's root has no "." or ".."
+        std::vector<std::pair<std::u16string, std::string>> found;
+        while (dirent* d = ::readdir(dir)) {
+            std::string_view name(d->d_name);
+            if (name == "." || name == "..") continue;
+            std::u16string wide = detail::hostNameToWindows(name);
+            if (matchesWildcard(namePattern, wide)) found.emplace_back(std::move(wide), name);
+        }
+        ::closedir(dir);
+        // Listed in the order of their upper-case names, as NTFS lists them.
+        for (auto& item : found) {
+            for (auto& c : item.first) c = toUpper16(c);
+        }
+        std::sort(found.begin(), found.end());
+        if (dots) {
+            for (const char* dot : {".", ".."})
+                if (matchesWildcard(namePattern, ascii16(dot))) state->names.push_back(dot);
+        }
+        for (auto& item : found) state->names.push_back(std::move(item.second));
+    }
+    out.m_state = state.release();
+    uint32_t rc = out.next(entry);
+    if (rc == kErrorNoMoreFiles) {
+        out.close();
+        return report(kErrorFileNotFound);
+    }
+    return rc;
+}
+
+uint32_t FindFile::next(FindData& entry) {
+    if (!m_state) return report(kErrorInvalidHandle);
+    while (m_state->index < m_state->names.size()) {
+        const std::string& name = m_state->names[m_state->index++];
+        // An entry removed since the folder was read is skipped.
+        if (fillEntry(m_state->folderFd, m_state->folder, name, entry))
+            return report(kErrorSuccess);
+    }
+    return report(kErrorNoMoreFiles);
+}
+
+}  // namespace platform

@@ -1,0 +1,32 @@
+// Helpers shared by the Linux file code; not part of the public API.
+#pragma once
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <string>
+
+namespace platform::detail {
+
+// Sets the thread's last error and returns the code, so that every exit of
+// a file call reads "return report(code)".
+uint32_t report(uint32_t code);
+
+// Attributes of an entry from its lstat data and its extended attributes.
+uint32_t attributesFromStat(const struct stat& st, const std::string& hostPath);
+
+// A regular file without any write bit is read-only, as Windows keeps it.
+inline bool isReadOnlyMode(mode_t mode) { return (mode & 0222) == 0; }
+
+// This process's table of open files with their access and share modes.
+struct FileKey {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+};
+// 0 and an id for the new entry, or 32 when the open conflicts with one
+// already in the table.
+uint32_t registerOpen(FileKey key, uint32_t access, uint32_t share, uint64_t& id);
+void unregisterOpen(uint64_t id);
+// True when some open of the file lacks delete sharing.
+bool heldWithoutDeleteSharing(FileKey key);
+
+}  // namespace platform::detail

@@ -1,0 +1,22 @@
+// Helpers shared by the Linux path and file code; not part of the public API.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace platform::detail {
+
+// One host file name (raw bytes) in Windows form and back, losslessly: bytes
+// that are not UTF-8 become U+DC80..U+DCFF (text.h), and a backslash byte,
+// which Windows form would read as a separator, becomes U+DC5C.
+std::u16string hostNameToWindows(std::string_view name);
+std::string windowsNameToHost(std::u16string_view name);
+
+// The code for a host path that does not exist: 2 when its folder exists,
+// 3 when a folder on the way is missing.
+uint32_t missingPathCode(const std::string& hostPath);
+
+// Joins a host folder and a name with one slash.
+std::string joinHost(const std::string& folder, std::string_view name);
+
+}  // namespace platform::detail

@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "common/hash_index.h"
+
+namespace {
+
+const std::string kA = "44D88612FEA8A8F36DE82E1278ABB02F";
+const std::string kB = "D41D8CD98F00B204E9800998ECF8427E";
+
+// The meaning the index must keep: a plain substring search of the text.
+bool substringSearch(const std::string& text, const std::string& hash) {
+    return text.find(hash) != std::string::npos;
+}
+
+}  // namespace
+
+TEST(HashIndex, AnswersAsASubstringSearchWould) {
+    struct Case {
+        std::string text;
+        std::string query;
+    };
+    const std::string shifted = kA.substr(1) + kB.substr(0, 1);  // straddles two entries
+    const Case cases[] = {
+        {kA + "\r\n" + kB + "\r\n", kA},
+        {kA + "\r\n" + kB + "\r\n", kB},
+        {"junk " + kA + " more", kA},
+        {kA + kB, shifted},                                  // windows inside a 64-digit run
+        {kA + "\r\n" + kB, shifted},                         // not across a separator
+        {"44d88612fea8a8f36de82e1278abb02f", kA},            // lower case never matches
+        {kA.substr(0, 31), kA.substr(0, 31) + "0"},          // too short a run
+        {std::string(5000, 'A') + kA + std::string(10, 'B'), kA},  // a long run is searched
+        {std::string(5000, 'A'), std::string(32, 'A')},
+        {"", kA},
+    };
+    for (const auto& c : cases) {
+        names::HashIndex index;
+        index.build(c.text);
+        EXPECT_EQ(index.contains(c.query), substringSearch(c.text, c.query))
+            << "text: " << c.text.substr(0, 80) << " query: " << c.query;
+    }
+}
+
+TEST(HashIndex, RandomTextsAgreeWithSubstringSearch) {
+    std::mt19937 rng(7);
+    const char alphabet[] = "0123456789ABCDEF0123456789ABCDEFa\r\n";
+    for (int round = 0; round < 50; ++round) {
+        std::string text;
+        for (int i = 0; i < 400; ++i) text.push_back(alphabet[rng() % (sizeof alphabet - 1)]);
+        names::HashIndex index;
+        index.build(text);
+        for (size_t at = 0; at + 32 <= text.size(); ++at) {
+            std::string query = text.substr(at, 32);
+            // Hash texts are always 32 uppercase hex digits.
+            if (query.find_first_not_of("0123456789ABCDEF") != std::string::npos) continue;
+            EXPECT_EQ(index.contains(query), substringSearch(text, query));
+            query[rng() % 32] = "0123456789ABCDEF"[rng() % 16];
+            EXPECT_EQ(index.contains(query), substringSearch(text, query));
+        }
+    }
+}
+
+TEST(HashIndex, OneWindowPerOrdinaryEntry) {
+    names::HashIndex index;
+    index.build(kA + "\r\n" + kB + "\r\n" + kA + "\r\n");
+    EXPECT_EQ(index.windowCount(), 2u);
+    EXPECT_FALSE(index.contains("not a hash"));
+}
