@@ -62,7 +62,7 @@ uint32_t getFileAttributes(std::u16string_view path) {
     }
     struct stat st {};
     if (::lstat(host.c_str(), &st) != 0) {
-        report(errno == ENOENT ? detail::missingPathCode(host) : errorFromErrno(errno));
+        report(detail::pathFailure(errno, host));
         return kInvalidAttributes;
     }
     report(kErrorSuccess);
@@ -73,8 +73,7 @@ uint32_t setFileAttributes(std::u16string_view path, uint32_t attributes) {
     std::string host = toHostPath(path);
     if (host.empty()) return report(kErrorPathNotFound);
     struct stat st {};
-    if (::lstat(host.c_str(), &st) != 0)
-        return report(errno == ENOENT ? detail::missingPathCode(host) : errorFromErrno(errno));
+    if (::lstat(host.c_str(), &st) != 0) return report(detail::pathFailure(errno, host));
     // A link keeps no attributes of its own here, and a device node none at all.
     if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return report(kErrorSuccess);
     bool isFile = S_ISREG(st.st_mode);

@@ -22,9 +22,7 @@ using detail::report;
 
 namespace {
 
-uint32_t lstatFailure(const std::string& host) {
-    return errno == ENOENT ? detail::missingPathCode(host) : errorFromErrno(errno);
-}
+uint32_t lstatFailure(const std::string& host) { return detail::pathFailure(errno, host); }
 
 detail::FileKey keyOf(const struct stat& st) {
     return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
@@ -46,6 +44,13 @@ uint32_t copyContent(std::u16string_view from, std::u16string_view to, bool fail
     std::string fromHost = toHostPath(from);
     struct stat st {};
     if (::stat(fromHost.c_str(), &st) != 0) return report(errorFromErrno(errno));
+    // A copy onto the file itself would truncate what it is about to read.
+    struct stat existing {};
+    std::string targetHost = toHostPath(to);
+    if (!targetHost.empty() && ::stat(targetHost.c_str(), &existing) == 0 &&
+        existing.st_dev == st.st_dev && existing.st_ino == st.st_ino) {
+        return report(failIfExists ? kErrorFileExists : kErrorSharingViolation);
+    }
 
     File target;
     rc = File::open(to, kGenericWrite, kShareRead,
@@ -111,16 +116,16 @@ uint32_t moveFile(std::u16string_view from, std::u16string_view to) {
         if (::rename(fromHost.c_str(), toHost.c_str()) == 0) return report(kErrorSuccess);
         err = errno;
     }
-    if (err == EEXIST) return report(kErrorAlreadyExists);
-    if (err == EXDEV && S_ISREG(st.st_mode)) {
+    uint32_t code = errorFromErrno(err);
+    if (code == kErrorFileExists) return report(kErrorAlreadyExists);
+    if (code == kErrorNotSameDevice && S_ISREG(st.st_mode)) {
         // Another file system: copy, then remove the original, as Windows does.
         uint32_t rc = copyContent(from, to, true);
         if (rc != kErrorSuccess) return rc;
         if (::unlink(fromHost.c_str()) != 0) return report(errorFromErrno(errno));
         return report(kErrorSuccess);
     }
-    if (err == ENOENT) return report(detail::missingPathCode(toHost));
-    return report(errorFromErrno(err));
+    return report(code == kErrorFileNotFound ? detail::missingPathCode(toHost) : code);
 }
 
 uint32_t copyFile(std::u16string_view from, std::u16string_view to, bool failIfExists) {
@@ -131,9 +136,8 @@ uint32_t createDirectory(std::u16string_view path) {
     std::string host = toHostPath(path);
     if (host.empty()) return report(kErrorPathNotFound);
     if (::mkdir(host.c_str(), 0777) == 0) return report(kErrorSuccess);
-    if (errno == EEXIST) return report(kErrorAlreadyExists);
-    if (errno == ENOENT || errno == ENOTDIR) return report(kErrorPathNotFound);
-    return report(errorFromErrno(errno));
+    uint32_t code = detail::pathFailure(errno, host);
+    return report(code == kErrorFileExists ? kErrorAlreadyExists : code);
 }
 
 uint32_t removeDirectory(std::u16string_view path) {
@@ -151,8 +155,8 @@ uint32_t removeDirectory(std::u16string_view path) {
     }
     if (!S_ISDIR(st.st_mode)) return report(kErrorDirectory);
     if (::rmdir(host.c_str()) == 0) return report(kErrorSuccess);
-    if (errno == ENOTEMPTY || errno == EEXIST) return report(kErrorDirNotEmpty);
-    return report(errorFromErrno(errno));
+    uint32_t code = errorFromErrno(errno);
+    return report(code == kErrorFileExists ? kErrorDirNotEmpty : code);
 }
 
 std::u16string currentDirectory() {
@@ -170,9 +174,11 @@ uint32_t setCurrentDirectory(std::u16string_view path) {
         !path.empty() && path[0] == u'/' ? detail::windowsNameToHost(path) : toHostPath(path);
     if (host.empty()) return report(kErrorPathNotFound);
     if (::chdir(host.c_str()) == 0) return report(kErrorSuccess);
-    if (errno == ENOTDIR) return report(kErrorDirectory);
-    if (errno == ENOENT) return report(kErrorFileNotFound);
-    return report(errorFromErrno(errno));
+    uint32_t code = errorFromErrno(errno);
+    struct stat st {};
+    if (code == kErrorPathNotFound && ::stat(host.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
+        code = kErrorDirectory;  // a file, not a folder
+    return report(code);
 }
 
 std::u16string tempPath() {

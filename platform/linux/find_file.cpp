@@ -138,8 +138,8 @@ uint32_t FindFile::first(std::u16string_view pattern, FindFile& out, FindData& e
     if (state->folder.empty()) return report(kErrorPathNotFound);
     state->folderFd = ::open(state->folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (state->folderFd < 0) {
-        int err = errno;
-        return report(err == ENOENT || err == ENOTDIR ? kErrorPathNotFound : errorFromErrno(err));
+        uint32_t code = errorFromErrno(errno);
+        return report(code == kErrorFileNotFound ? kErrorPathNotFound : code);
     }
 
     std::string exactName = detail::windowsNameToHost(namePattern);

@@ -23,6 +23,11 @@ uint32_t report(uint32_t code) {
     return code;
 }
 
+uint32_t pathFailure(int err, const std::string& hostPath) {
+    uint32_t code = errorFromErrno(err);
+    return code == kErrorFileNotFound ? missingPathCode(hostPath) : code;
+}
+
 }  // namespace detail
 
 using detail::report;
@@ -32,18 +37,8 @@ namespace {
 // An open() failure as Windows would name it. A FIFO without a reader, a
 // socket and a device without its driver are no files to open for content.
 uint32_t openFailure(int err, const std::string& host) {
-    switch (err) {
-        case ENXIO:
-        case ENODEV:
-        case EWOULDBLOCK:
-            return kErrorAccessDenied;
-        case ENOENT:
-            return detail::missingPathCode(host);
-        case ENOTDIR:
-            return kErrorPathNotFound;
-        default:
-            return errorFromErrno(err);
-    }
+    uint32_t code = detail::pathFailure(err, host);
+    return code == kErrorNotReady || code == kErrorBusy ? kErrorAccessDenied : code;
 }
 
 }  // namespace
@@ -133,7 +128,7 @@ uint32_t File::open(std::u16string_view path, uint32_t access, uint32_t share,
         if (fd < 0) {
             int err = errno;
             if (err == EEXIST && !exclusive && round == 0) continue;
-            return report(err == EEXIST ? kErrorFileExists : openFailure(err, host));
+            return report(openFailure(err, host));
         }
         struct stat st {};
         if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -217,8 +212,10 @@ uint32_t File::seek(int64_t offset, SeekOrigin origin) {
     int whence = origin == SeekOrigin::Begin     ? SEEK_SET
                  : origin == SeekOrigin::Current ? SEEK_CUR
                                                  : SEEK_END;
-    if (::lseek(m_fd, static_cast<off_t>(offset), whence) < 0)
-        return report(errno == EINVAL ? kErrorNegativeSeek : errorFromErrno(errno));
+    if (::lseek(m_fd, static_cast<off_t>(offset), whence) < 0) {
+        uint32_t code = errorFromErrno(errno);
+        return report(code == kErrorInvalidParameter ? kErrorNegativeSeek : code);
+    }
     return report(kErrorSuccess);
 }
 

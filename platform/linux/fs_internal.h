@@ -11,6 +11,10 @@ namespace platform::detail {
 // a file call reads "return report(code)".
 uint32_t report(uint32_t code);
 
+// The code for a failed call on a path: errno goes through errorFromErrno,
+// and "not found" becomes 2 or 3 by whether the path's folder exists.
+uint32_t pathFailure(int err, const std::string& hostPath);
+
 // Attributes of an entry from its lstat data and its extended attributes.
 uint32_t attributesFromStat(const struct stat& st, const std::string& hostPath);
 

@@ -83,13 +83,12 @@ uint32_t NamedMutex::acquire(std::u16string_view name, NamedMutex& out) {
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
     if (fd < 0) return setLastErrorFromErrno(errno);
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        int err = errno;
+        uint32_t code = errorFromErrno(errno);
         ::close(fd);
-        if (err == EWOULDBLOCK) {
-            setLastError(kErrorAlreadyExists);
-            return kErrorAlreadyExists;
-        }
-        return setLastErrorFromErrno(err);
+        // Busy means another open file description holds the lock.
+        if (code == kErrorBusy) code = kErrorAlreadyExists;
+        setLastError(code);
+        return code;
     }
     out.m_fd = fd;
     setLastError(kErrorSuccess);

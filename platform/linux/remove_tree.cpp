@@ -81,7 +81,10 @@ uint32_t removeContents(DIR* top, const struct stat& topStat) {
             if (st.st_dev != level.device) return fail(kErrorAccessDenied);
             struct stat childStat {};
             DIR* child = openChildFolder(fd, entry->d_name, childStat);
-            if (!child) return fail(errno == ELOOP ? kErrorAccessDenied : errorFromErrno(errno));
+            if (!child) {
+                uint32_t code = errorFromErrno(errno);  // a link put in its place: refused
+                return fail(code == kErrorCantResolveFilename ? kErrorAccessDenied : code);
+            }
             if (childStat.st_dev != st.st_dev || childStat.st_ino != st.st_ino) {
                 ::closedir(child);  // swapped meanwhile
                 return fail(kErrorAccessDenied);
@@ -138,7 +141,7 @@ uint32_t removeTree(std::u16string_view path) {
     for (const auto& drive : driveMap())
         if (drive.hostRoot == host) return report(kErrorAccessDenied);
     struct stat st {};
-    if (::lstat(host.c_str(), &st) != 0) return report(errno == ENOENT ? 2 : errorFromErrno(errno));
+    if (::lstat(host.c_str(), &st) != 0) return report(detail::pathFailure(errno, host));
     if (S_ISLNK(st.st_mode)) {
         if (::unlink(host.c_str()) != 0) return report(errorFromErrno(errno));
         return report(kErrorSuccess);

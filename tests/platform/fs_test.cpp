@@ -363,6 +363,8 @@ TEST(Fs, MoveCopyAndFolders) {
     EXPECT_EQ(copyFile(tmp.windows(u"A.TXT"), tmp.windows(u"b.txt"), true), 80u);
     EXPECT_EQ(copyFile(tmp.windows(u"A.TXT"), tmp.windows(u"b.txt"), false), 0u);
     EXPECT_EQ(readHost(tmp.host("b.txt")), "alpha");
+    EXPECT_EQ(copyFile(tmp.windows(u"b.txt"), tmp.windows(u"B.TXT"), false), 32u);  // itself
+    EXPECT_EQ(readHost(tmp.host("b.txt")), "alpha");
     EXPECT_EQ(moveFile(tmp.windows(u"missing"), tmp.windows(u"x")), 2u);
 
     EXPECT_EQ(createDirectory(tmp.windows(u"dir")), 0u);
@@ -391,6 +393,7 @@ TEST(Fs, CurrentDirectoryAndTempFolders) {
         ASSERT_EQ(setCurrentDirectory(ascii16(tmp.host())), 0u);  // host form too
         EXPECT_EQ(currentDirectory(), tmp.windows());
         EXPECT_EQ(setCurrentDirectory(tmp.windows(u"none")), 2u);
+        EXPECT_EQ(setCurrentDirectory(tmp.windows(u"work\\job.ovj")), kErrorDirectory);
     }
 
     ovtest::ScopedEnv env("TMPDIR", tmp.host());
