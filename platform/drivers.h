@@ -29,7 +29,7 @@ struct DriverSources {
 
 // The module files of this kernel by module name (modules.dep).
 class DriverFiles {
-  public:
+public:
     // 0 with the index loaded; 2 or 3 when modules.dep is missing (the
     // index is then empty and every lookup fails).
     [[nodiscard]] static uint32_t load(const DriverSources& sources, DriverFiles& out);
@@ -40,7 +40,7 @@ class DriverFiles {
 
     size_t size() const { return m_files.size(); }
 
-  private:
+private:
     std::unordered_map<std::string, std::string> m_files;  // normalised name -> host path
 };
 

@@ -7,7 +7,7 @@ namespace platform {
 
 // An open physical drive, read-only. Move-only; closes on destruction.
 class PhysicalDrive {
-  public:
+public:
     PhysicalDrive() = default;
     ~PhysicalDrive();
     PhysicalDrive(PhysicalDrive&& other) noexcept;
@@ -34,7 +34,7 @@ class PhysicalDrive {
                                   uint32_t& bytesRead) const;
     void close();
 
-  private:
+private:
     int m_fd = -1;
     std::string m_hostPath;
 };

@@ -161,7 +161,7 @@ class Service;
 
 // An open connection to the manager. Move-only.
 class ServiceManager {
-  public:
+public:
     ServiceManager() = default;
     ServiceManager(ServiceManager&&) noexcept = default;
     ServiceManager& operator=(ServiceManager&&) noexcept = default;
@@ -199,14 +199,14 @@ class ServiceManager {
     [[nodiscard]] uint32_t createService(const ServiceDescription& description, uint32_t access,
                                          Service& out) const;
 
-  private:
+private:
     uint32_t m_access = 0;
     bool m_open = false;
 };
 
 // An open service. Move-only.
 class Service {
-  public:
+public:
     Service() = default;
     Service(Service&&) noexcept = default;
     Service& operator=(Service&&) noexcept = default;
@@ -253,7 +253,7 @@ class Service {
     // accepted now.
     [[nodiscard]] uint32_t control(uint32_t controlCode, ServiceStatusProcess& status) const;
 
-  private:
+private:
     std::u16string m_name;
     uint32_t m_access = 0;
     bool m_open = false;
@@ -276,13 +276,13 @@ using ServiceControlHandler = std::function<uint32_t(uint32_t control, uint32_t 
 
 // RegisterServiceCtrlHandlerEx and SetServiceStatus.
 class ServiceStatusHandle {
-  public:
+public:
     [[nodiscard]] static uint32_t registerControlHandler(std::u16string_view serviceName,
                                                          ServiceControlHandler handler,
                                                          ServiceStatusHandle& out);
     [[nodiscard]] uint32_t setStatus(const ServiceStatusProcess& status) const;
 
-  private:
+private:
     std::u16string m_serviceName;
     bool m_registered = false;
 };

@@ -22,7 +22,7 @@ struct Message {
 };
 
 class ThreatSandbox {
-  public:
+public:
     ThreatSandbox();
     ~ThreatSandbox();
     ThreatSandbox(const ThreatSandbox&) = delete;
@@ -59,7 +59,7 @@ class ThreatSandbox {
     static std::u16string walkedName(const fs::path& host);
     static std::string toHost(const std::u16string& text);
 
-  private:
+private:
     void writeDatabase();
 
     std::vector<std::string> m_hashes;

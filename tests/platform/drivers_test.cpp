@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 using namespace platform;
 
 class DriversTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         m_dir = fs::temp_directory_path() / ("ov-drivers-" + std::to_string(::getpid()));
         fs::remove_all(m_dir);

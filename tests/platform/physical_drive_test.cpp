@@ -23,7 +23,7 @@ constexpr char16_t kMounted[] = u"SYSTEM\\MountedDevices";
 constexpr char16_t kDrive0[] = u"\\\\.\\PhysicalDrive0";
 
 class PhysicalDriveTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         m_dir = fs::temp_directory_path() / ("ov-disk-" + std::to_string(::getpid()));
         fs::remove_all(m_dir);

@@ -29,7 +29,7 @@ namespace fs = std::filesystem;
 
 // A child that sleeps until it is killed; killed and reaped at the end.
 class SleepingChild {
-  public:
+public:
     explicit SleepingChild(const std::string& program = "/bin/sleep") {
         const char* argv[] = {program.c_str(), "60", nullptr};
         if (::posix_spawn(&m_pid, program.c_str(), nullptr, nullptr, const_cast<char* const*>(argv),
@@ -56,7 +56,7 @@ class SleepingChild {
         return status;
     }
 
-  private:
+private:
     pid_t m_pid = -1;
 };
 
@@ -73,7 +73,7 @@ bool waitForImage(pid_t pid, const std::string& program) {
 }
 
 class ProcessListTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         m_dir = fs::temp_directory_path() / ("ov-proclist-" + std::to_string(::getpid()));
         fs::create_directories(m_dir);

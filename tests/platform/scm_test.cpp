@@ -24,7 +24,7 @@ using namespace platform;
 constexpr char16_t kServices[] = u"SYSTEM\\CurrentControlSet\\Services";
 
 class ScmTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         m_dir = fs::temp_directory_path() / ("ov-scm-" + std::to_string(::getpid()));
         fs::remove_all(m_dir);

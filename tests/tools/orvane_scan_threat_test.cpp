@@ -29,7 +29,7 @@ namespace {
 const std::string kScanner = std::string(OV_BIN_DIR) + "/orvane-scan";
 
 class EnvironmentValue {
-  public:
+public:
     EnvironmentValue(const char* name, const std::string& value) : m_name(name) {
         if (const char* old = std::getenv(name)) m_old = old, m_had = true;
         ::setenv(name, value.c_str(), 1);
@@ -42,7 +42,7 @@ class EnvironmentValue {
         }
     }
 
-  private:
+private:
     const char* m_name;
     std::string m_old;
     bool m_had = false;
@@ -64,7 +64,7 @@ std::vector<std::string> jsonField(const std::string& json, const std::string& f
 }
 
 class OrvaneScanThreat : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         if (!fs::exists(kScanner) || !fs::exists(std::string(OV_BIN_DIR) + "/libov_core.so")) {
             GTEST_SKIP() << "orvane-scan and libov_core.so are not built";
