@@ -7,7 +7,7 @@
 #include <cstring>
 
 class ByteReader {
-  public:
+public:
     ByteReader(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
 
     size_t size() const { return m_size; }
@@ -25,7 +25,7 @@ class ByteReader {
     bool u16(uint64_t offset, uint16_t& out) const { return little(offset, 2, out); }
     bool u32(uint64_t offset, uint32_t& out) const { return little(offset, 4, out); }
 
-  private:
+private:
     template <class T>
     bool little(uint64_t offset, size_t length, T& out) const {
         const uint8_t* p = bytes(offset, length);

@@ -17,8 +17,10 @@ int32_t StopOV();
 int32_t PauseOV();
 int32_t ResumeOV();
 
-// The request of the running scan (null between scans).
+// The request of the running scan (null between scans). Set by
+// fnStartOVScan; tests set it to drive one routine on its own.
 ScanRequest* CurrentRequest();
+void SetCurrentRequest(ScanRequest* request);
 // 1 while the scan may go on, 0 once a stop was asked for.
 int32_t RunFlag();
 void SetRunFlag(int32_t value);
@@ -79,6 +81,10 @@ int32_t __ScanFile(char16_t* path, const char16_t* extra);
 std::unique_ptr<char16_t[]> TranslatePath(char16_t* text);
 char16_t* RemoveBadChars(char16_t* text);
 int32_t GetFileSections(const char16_t* path, const char16_t* extra);
+// The section step of GetFileSections over an image already in memory;
+// budget is the file size the section sizes are weighed against.
+int32_t HashImageSections(const uint8_t* data, size_t size, int64_t budget, const char16_t* path,
+                          const char16_t* extra);
 
 // ---- Folder walker and archives (folder_walker.cpp, archive_scan.cpp) ----
 

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "common/hash_db_format.h"
+#include "common/hash_index.h"
 #include "common/registry_names.h"
 #include "common/scan_codes.h"
 #include "engine/engine_internal.h"
@@ -19,6 +20,10 @@ struct Database {
     std::unique_ptr<char[]> bytes;
     size_t size = 0;
     size_t textLength = 0;  // up to the first zero byte
+    // Answers the lookups of hash texts without searching the whole text
+    // for each file; it keeps the meaning of a substring search.
+    names::HashIndex index;
+    bool indexed = false;
 };
 
 Database g_database;
@@ -97,6 +102,8 @@ int32_t UnscrambleDbText() {
     text[i] = 0;
     // A stored key byte unscrambles to a zero byte, which ends the text too.
     g_database.textLength = std::strlen(text);
+    g_database.index.build(std::string_view(text, g_database.textLength));
+    g_database.indexed = true;
     return 1;
 }
 
@@ -104,10 +111,17 @@ void UnloadOVData() {
     g_database.bytes.reset();
     g_database.size = 0;
     g_database.textLength = 0;
+    g_database.index.clear();
+    g_database.indexed = false;
 }
 
 bool DatabaseContains(const char* hashText) {
     if (!g_database.bytes || !hashText || !*hashText) return false;
+    const std::string_view hash(hashText);
+    bool hashShaped = hash.size() == 32;
+    for (char c : hash)
+        hashShaped = hashShaped && ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'));
+    if (g_database.indexed && hashShaped) return g_database.index.contains(hash);
     std::string_view text(g_database.bytes.get(), g_database.textLength);
-    return text.find(hashText) != std::string_view::npos;
+    return text.find(hash) != std::string_view::npos;
 }

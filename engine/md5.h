@@ -7,7 +7,7 @@
 // One digest computation. Every call returns false when the crypto library
 // fails (no context, no MD5 method); the object is then unusable.
 class Md5Hasher {
-  public:
+public:
     Md5Hasher();
     ~Md5Hasher();
     Md5Hasher(const Md5Hasher&) = delete;
@@ -17,7 +17,7 @@ class Md5Hasher {
     bool update(const void* data, size_t size);
     bool finish(uint8_t digest[16]);
 
-  private:
+private:
     struct Context;
     std::unique_ptr<Context> m_context;
     bool m_ok = false;

@@ -100,7 +100,12 @@ int32_t GetFileSections(const char16_t* path, const char16_t* extra) {
     file.close();
     SendOVMsg(SCANMSG_DEBUG, u"GetFileSections: Mapfile ok");
     SendOVMsg(SCANMSG_DEBUG, u"GetFileSections: mapview ok");
-    const ByteReader image(bytes.data(), bytes.size());
+    return HashImageSections(bytes.data(), bytes.size(), budget, path, extra);
+}
+
+int32_t HashImageSections(const uint8_t* data, size_t size, int64_t budget, const char16_t* path,
+                          const char16_t* extra) {
+    const ByteReader image(data, size);
 
     uint16_t dosSignature = 0;
     uint32_t lfanew = 0;

@@ -81,6 +81,7 @@ void ReleaseScanRun() {
 }  // namespace
 
 ScanRequest* CurrentRequest() { return g_request.load(); }
+void SetCurrentRequest(ScanRequest* request) { g_request = request; }
 
 int32_t RunFlag() { return g_runFlag.load(std::memory_order_relaxed); }
 

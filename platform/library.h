@@ -7,7 +7,7 @@
 namespace platform {
 
 class Library {
-  public:
+public:
     Library() = default;
     ~Library();
     Library(Library&& other) noexcept;
@@ -25,7 +25,7 @@ class Library {
     void* symbol(const char* name) const;
     void unload();
 
-  private:
+private:
     void* m_handle = nullptr;
 };
 

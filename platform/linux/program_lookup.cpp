@@ -25,15 +25,22 @@ std::string findProgramInPath(const std::string& name) {
     while (start <= dirs.size()) {
         size_t end = dirs.find(':', start);
         if (end == std::string::npos) end = dirs.size();
-        std::string dir = dirs.substr(start, end - start);
-        if (dir.empty()) dir = ".";
-        std::string candidate = dir + "/" + name;
+        // An empty entry stands for the current folder, as in the shell.
+        std::string dir = end > start ? dirs.substr(start, end - start) : std::string(1, '.');
+        std::string candidate = dir;
+        candidate += '/';
+        candidate += name;
         if (isExecutableFile(candidate)) {
             // Hand out an absolute path so a later change of the working
             // folder does not change which program runs.
             if (candidate[0] != '/') {
                 char cwd[4096];
-                if (getcwd(cwd, sizeof cwd)) candidate = std::string(cwd) + "/" + candidate;
+                if (getcwd(cwd, sizeof cwd)) {
+                    std::string absolute(cwd);
+                    absolute += '/';
+                    absolute += candidate;
+                    candidate = std::move(absolute);
+                }
             }
             return candidate;
         }

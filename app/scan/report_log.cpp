@@ -1,0 +1,149 @@
+#include "app/scan/report_log.h"
+
+#include <chrono>
+#include <memory>
+
+#include "common/registry_names.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+
+namespace {
+
+// Every line of the log ends in line feed then carriage return, in this order.
+constexpr char16_t kLineEnd[] = u"\n\r";
+constexpr char kDebugPrefix[] = "*** DEBUG *** ";
+
+constexpr char16_t kHeaderLabel[] = u"Wardline";
+constexpr char16_t kWebAddress[] = u"https://www.orvane.example";
+constexpr char16_t kCredit[] = u" Protected by Orvane Anti-Malware, Wardline engine.";
+
+// "Path" of the product key (at most 512 bytes); empty when unreadable.
+std::u16string ReadInstallPath() {
+    platform::RegKey key;
+    if (platform::RegKey::open(platform::RegRoot::LocalMachine, names::kProductKey, key) != 0)
+        return {};
+    char16_t buffer[256] = {};
+    uint32_t size = sizeof buffer;
+    if (key.queryValue(names::kValuePath, nullptr, buffer, &size) != 0) return {};
+    buffer[255] = 0;
+    return buffer;
+}
+
+}  // namespace
+
+ReportTime CurrentUtcTime() {
+    using namespace std::chrono;
+    const auto now = system_clock::now();
+    const auto days = floor<std::chrono::days>(now);
+    const year_month_day date(days);
+    const hh_mm_ss<seconds> clock(floor<seconds>(now - days));
+    ReportTime t;
+    t.year = static_cast<int>(date.year());
+    t.month = static_cast<int>(static_cast<unsigned>(date.month()));
+    t.day = static_cast<int>(static_cast<unsigned>(date.day()));
+    t.hour = static_cast<int>(clock.hours().count());
+    t.minute = static_cast<int>(clock.minutes().count());
+    t.second = static_cast<int>(clock.seconds().count());
+    return t;
+}
+
+std::u16string ReportLogFileName(const ReportTime& t) {
+    return platform::format16(u"Orvane_%d.%d.%d.%d.%d.%d.log", t.month, t.day, t.year, t.hour,
+                              t.minute, t.second);
+}
+
+void ReportLog::writeText(const std::u16string& text) {
+    // This platform's ANSI code page is UTF-8: nothing is lost in the log.
+    std::string ansi = platform::toAnsi(text);
+    size_t end = ansi.find('\0');
+    if (end != std::string::npos) ansi.resize(end);
+    uint32_t written = 0;
+    (void)m_file.write(ansi.data(), static_cast<uint32_t>(ansi.size()), written);
+}
+
+int32_t ReportLog::open(const char16_t* scanTypeText) {
+    m_file.close();
+    SetWorkDirToInstallRoot();
+    const ReportTime t = m_clock();
+    std::u16string folder = platform::currentDirectory();
+    while (!folder.empty() && (folder.back() == u'\\' || folder.back() == u'/')) folder.pop_back();
+    m_path = folder + u"\\logs\\" + ReportLogFileName(t);
+
+    platform::File file;
+    if (platform::File::open(m_path, platform::kGenericRead | platform::kGenericWrite,
+                             platform::kShareRead | platform::kShareWrite,
+                             platform::Disposition::CreateAlways, file) != 0)
+        return 0;
+    m_file = std::move(file);
+
+    const char16_t* type = scanTypeText ? scanTypeText : u"";
+    writeText(platform::format16(u"\n\r Orvane Anti-Malware (%s)\n\r", kHeaderLabel));
+    writeText(platform::format16(u" %s\n\r", kWebAddress));
+    writeText(platform::format16(
+        u"\n\r\n\r Scan Type: %s\n\r\n\r Started On: %02d/%02d/%04d/ %02d:%02d:%02d\n\r\n\r", type,
+        t.month, t.day, t.year, t.hour, t.minute, t.second));
+    return 1;
+}
+
+int32_t ReportLog::writeLine(const char16_t* text, bool debug) {
+    if (!text || !m_file.isOpen()) return 0;
+    std::u16string line;
+    if (debug) line = platform::ascii16(kDebugPrefix);
+    line += text;
+    line += kLineEnd;
+    writeText(line);
+    return 1;
+}
+
+int32_t ReportLog::writeFooter(int32_t objectsScanned, int32_t infectedCount) {
+    const ReportTime t = m_clock();
+    if (!m_file.isOpen()) return 0;
+    if (infectedCount != 0) {
+        writeText(platform::format16(
+            u"\n\r\n\r Scan Finished!, %d Object Scanned, %d Infected Object Found.",
+            objectsScanned, infectedCount));
+    } else {
+        writeText(platform::format16(
+            u"\n\r\n\r Scan Finished!, %d Object Scanned, No Infected Found.", objectsScanned));
+    }
+    writeText(platform::format16(u"\n\r\n\r Ended On: %d/%d/%d/ %d:%d:%d\n\r\n\r%s\n\r\n\r",
+                                 t.month, t.day, t.year, t.hour, t.minute, t.second, kCredit));
+    m_file.close();
+    return 1;
+}
+
+namespace {
+std::unique_ptr<ReportLog>& DefaultSlot() {
+    static std::unique_ptr<ReportLog> log = std::make_unique<ReportLog>();
+    return log;
+}
+}  // namespace
+
+ReportLog& DefaultReportLog() { return *DefaultSlot(); }
+
+void ResetDefaultReportLog(ReportClock clock) {
+    DefaultSlot() = std::make_unique<ReportLog>(std::move(clock));
+}
+
+int32_t OpenReportLog(const char16_t* scanTypeText) {
+    return DefaultReportLog().open(scanTypeText);
+}
+
+int32_t WriteReportLine(const char16_t* text, int32_t debug) {
+    return DefaultReportLog().writeLine(text, debug != 0);
+}
+
+int32_t WriteReportFooter(int32_t objectsScanned, int32_t infectedCount) {
+    return DefaultReportLog().writeFooter(objectsScanned, infectedCount);
+}
+
+void SetWorkDirToInstallRoot() {
+    std::u16string path = ReadInstallPath();
+    if (path.size() <= 3) return;
+    if (platform::setCurrentDirectory(path) == 0) (void)platform::setCurrentDirectory(u"..");
+}
+
+void SetWorkDirToProgramFolder() {
+    std::u16string path = ReadInstallPath();
+    if (path.size() > 3) (void)platform::setCurrentDirectory(path);
+}

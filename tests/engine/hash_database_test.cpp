@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include "common/hash_db_format.h"
+#include "common/scan_codes.h"
+#include "engine/engine_test_support.h"
+
+using enginetest::Install;
+using enginetest::Recorder;
+using enginetest::RequestScope;
+
+namespace {
+constexpr char kEicar[] = "44D88612FEA8A8F36DE82E1278ABB02F";
+constexpr char kEmpty[] = "D41D8CD98F00B204E9800998ECF8427E";
+}  // namespace
+
+TEST(HashDatabase, KeyByte) { EXPECT_EQ(DatabaseKeyByte(), 0xD0); }
+
+TEST(HashDatabase, LoadsUnscramblesAndFindsEntries) {
+    Install install;
+    install.writeDatabase(std::string(kEicar) + "\r\n" + kEmpty + "\r\n");
+    Recorder recorder;
+    RequestScope scope(recorder);
+    ASSERT_EQ(LoadDbFileData(), 1);
+    EXPECT_TRUE(recorder.contains(SCANMSG_DEBUG, u" LoadDbFileData Open File OK"));
+    EXPECT_TRUE(
+        recorder.contains(SCANMSG_DEBUG, u" LoadDbFileData: Allocation Memory Ok (size: 68)"));
+    EXPECT_TRUE(
+        recorder.contains(SCANMSG_DEBUG, u" LoadDbFileData DEF DB File: ..\\data\\hashdb.dbf"));
+    EXPECT_FALSE(DatabaseContains(kEicar));  // still scrambled
+    EXPECT_EQ(UnscrambleDbText(), 1);
+    EXPECT_TRUE(DatabaseContains(kEicar));
+    EXPECT_TRUE(DatabaseContains(kEmpty));
+    EXPECT_FALSE(DatabaseContains("00000000000000000000000000000000"));
+    // The meaning is a substring search: part of an entry is found too.
+    EXPECT_TRUE(DatabaseContains("F36DE82E"));
+    UnloadOVData();
+    EXPECT_FALSE(DatabaseContains(kEicar));
+}
+
+TEST(HashDatabase, LowerCaseEntriesNeverMatch) {
+    Install install;
+    install.writeDatabase("44d88612fea8a8f36de82e1278abb02f\r\n");
+    Recorder recorder;
+    RequestScope scope(recorder);
+    ASSERT_EQ(LoadDbFileData(), 1);
+    UnscrambleDbText();
+    EXPECT_FALSE(DatabaseContains(kEicar));
+}
+
+TEST(HashDatabase, AZeroByteInTheStoredFileEndsTheText) {
+    Install install;
+    std::string first, second;
+    ASSERT_TRUE(names::scrambleDatabaseText(std::string(kEicar) + "\r\n", first, nullptr));
+    ASSERT_TRUE(names::scrambleDatabaseText(std::string(kEmpty) + "\r\n", second, nullptr));
+    install.writeStoredDatabase(first + std::string(1, '\0') + second);
+    Recorder recorder;
+    RequestScope scope(recorder);
+    ASSERT_EQ(LoadDbFileData(), 1);
+    UnscrambleDbText();
+    EXPECT_TRUE(DatabaseContains(kEicar));
+    EXPECT_FALSE(DatabaseContains(kEmpty));
+}
+
+TEST(HashDatabase, AMissingFileFailsWithItsError) {
+    Install install;
+    Recorder recorder;
+    RequestScope scope(recorder);
+    EXPECT_EQ(LoadDbFileData(), 0);
+    EXPECT_TRUE(recorder.contains(SCANMSG_DEBUG, u" LoadDbFileData:Open DB File Error 2"));
+    EXPECT_FALSE(DatabaseContains(kEicar));
+}

@@ -1,0 +1,175 @@
+#include <gtest/gtest.h>
+
+#include "platform/path.h"
+#include "tools/tools_test_support.h"
+
+using toolstest::ReadFile;
+using toolstest::RunTool;
+using toolstest::TempInstall;
+using toolstest::WindowsForm;
+
+namespace {
+
+bool IsRoot() { return geteuid() == 0; }
+
+// An installation whose database lists the content "known bad bytes".
+struct ScanSetup {
+    TempInstall install;
+    std::filesystem::path bad;
+    std::filesystem::path clean;
+    ScanSetup() {
+        bad = install.writeFile("files/bad.bin", "known bad bytes");
+        clean = install.writeFile("files/clean.txt", "harmless text");
+        auto list = install.writeFile("hashes.txt", toolstest::Md5Upper(bad) + "  bad.bin\n");
+        auto built = RunTool("ovdb", {"build", install.database().string(), list.string()});
+        EXPECT_EQ(built.status, 0) << built.err;
+    }
+};
+
+// A drive letter this system does not map.
+char UnmappedDrive() {
+    for (char letter = 'Z'; letter > 'A'; --letter)
+        if (platform::driveRoot(static_cast<char16_t>(letter)).empty()) return letter;
+    return 'A';
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+}  // namespace
+
+TEST(OrvaneScan, AListedFileIsFoundAndReported) {
+    if (!IsRoot()) GTEST_SKIP() << "the engine needs the privileges of root";
+    ScanSetup setup;
+    auto run = RunTool("orvane-scan", {"--file", setup.bad.string()});
+    EXPECT_EQ(run.status, 1) << run.err;
+    const std::string windows = WindowsForm(setup.bad);
+    EXPECT_TRUE(Contains(run.out, "FOUND Malware: " + windows + "\n")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Scan Finished!, 1 Object Scanned, 1 Infected Found.\n"));
+    auto logs = setup.install.reportLogs();
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_TRUE(Contains(run.out, "Report: " + logs[0].string() + "\n")) << run.out;
+    const std::string log = ReadFile(logs[0]);
+    EXPECT_EQ(log.rfind("\n\r Orvane Anti-Malware (", 0), 0u);
+    EXPECT_TRUE(Contains(log, "\n\r\n\r Scan Type: Custom System Scout\n\r\n\r Started On: "));
+    EXPECT_TRUE(Contains(log, "\n\r Infected Generic Malware: " + windows + " [(null)].\n\r"));
+    EXPECT_TRUE(
+        Contains(log, "*** DEBUG *** Scan Finished!, 1 Object Scanned, 1 Infected Found.\n\r"));
+    EXPECT_TRUE(Contains(log,
+                         "\n\r\n\r Scan Finished!, 1 Object Scanned, 1 Infected Object Found."
+                         "\n\r\n\r Ended On: "));
+}
+
+TEST(OrvaneScan, ACleanFileExitsZero) {
+    if (!IsRoot()) GTEST_SKIP() << "the engine needs the privileges of root";
+    ScanSetup setup;
+    // A Windows-form path is taken as it is.
+    auto run = RunTool("orvane-scan", {"--file", WindowsForm(setup.clean)});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_FALSE(Contains(run.out, "FOUND"));
+    auto logs = setup.install.reportLogs();
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_TRUE(
+        Contains(ReadFile(logs[0]), " Scan Finished!, 1 Object Scanned, No Infected Found."));
+}
+
+TEST(OrvaneScan, AMissingDatabaseCannotRun) {
+    if (!IsRoot()) GTEST_SKIP() << "the engine needs the privileges of root";
+    ScanSetup setup;
+    std::filesystem::remove(setup.install.database());
+    auto run = RunTool("orvane-scan", {"--file", setup.bad.string()});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(Contains(run.err, "unable to load db file!")) << run.err;
+}
+
+TEST(OrvaneScan, DebugSettingDecidesWhatTheReportHolds) {
+    if (!IsRoot()) GTEST_SKIP() << "the engine needs the privileges of root";
+    for (uint32_t debug : {0u, 1u}) {
+        ScanSetup setup;
+        setup.install.setSetting(u"Debug", debug);
+        auto run = RunTool("orvane-scan", {"--quiet", setup.bad.string()});
+        EXPECT_EQ(run.status, 1) << run.err;
+        auto logs = setup.install.reportLogs();
+        ASSERT_EQ(logs.size(), 1u);
+        const std::string log = ReadFile(logs[0]);
+        size_t debugLines = 0;
+        for (size_t at = log.find("*** DEBUG *** "); at != std::string::npos;
+             at = log.find("*** DEBUG *** ", at + 1))
+            ++debugLines;
+        EXPECT_TRUE(Contains(log, " Infected Generic Malware: ")) << debug;
+        if (debug == 0) {
+            // Only the closing line the scanner writes itself.
+            EXPECT_EQ(debugLines, 1u);
+        } else {
+            EXPECT_GT(debugLines, 100u);
+            for (const char* line :
+                 {"*** DEBUG *** Custom System Scout started...\n\r",
+                  "*** DEBUG *** Custom Scout Scan...\n\r", "*** DEBUG *** Scan thread started\n\r",
+                  "*** DEBUG *** SendOVMsg Start\n\r", "*** DEBUG *** ### ",
+                  "*** DEBUG *** Scan Ended\n\n\r"})
+                EXPECT_TRUE(Contains(log, line)) << line;
+        }
+        // Quiet: findings only.
+        EXPECT_FALSE(Contains(run.out, "Scan Finished!"));
+        EXPECT_TRUE(Contains(run.out, "FOUND Malware: "));
+    }
+}
+
+TEST(OrvaneScan, JsonDescribesEachScan) {
+    if (!IsRoot()) GTEST_SKIP() << "the engine needs the privileges of root";
+    ScanSetup setup;
+    // A name that is not valid UTF-8 and holds a quotation mark.
+    auto odd = setup.install.writeFile(std::string("files/odd\xFF\"name.bin"), "known bad bytes");
+    auto run = RunTool("orvane-scan", {"--json", odd.string(), setup.clean.string()});
+    EXPECT_EQ(run.status, 1) << run.err;
+    // One object per line.
+    const std::string out = run.out;
+    size_t lines = 0;
+    for (char c : out) lines += c == '\n';
+    EXPECT_EQ(lines, 2u) << out;
+    EXPECT_TRUE(Contains(out, "\"scanType\":\"Custom System Scout\"")) << out;
+    EXPECT_TRUE(Contains(out, "\"infected\":1,")) << out;
+    EXPECT_TRUE(Contains(out, "odd\\udcff\\\"name.bin")) << out;
+    EXPECT_TRUE(Contains(out, "\"type\":\"Malware\",\"location\":null")) << out;
+    EXPECT_TRUE(Contains(out, "\"exitCode\":1")) << out;
+    EXPECT_TRUE(Contains(out, "\"exitCode\":0")) << out;
+    EXPECT_TRUE(Contains(out, "\"report\":\"" + setup.install.root().string() + "/logs/Orvane_"));
+    for (unsigned char c : out) EXPECT_LT(c, 0x80);  // the odd byte went out escaped
+    // Two scans, two report logs, even within one second.
+    EXPECT_EQ(setup.install.reportLogs().size(), 2u);
+    // Python's json module agrees that every line is JSON.
+    FILE* pipe = popen("python3 -c 'import json,sys\nfor l in sys.stdin: json.loads(l)'", "w");
+    if (pipe) {
+        fwrite(out.data(), 1, out.size(), pipe);
+        EXPECT_EQ(pclose(pipe), 0);
+    }
+}
+
+TEST(OrvaneScan, CommandLineErrors) {
+    TempInstall install;
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{}, "nothing to scan"},
+        {{"--bogus"}, "unknown option --bogus"},
+        {{"--file"}, "--file needs a value"},
+        {{"--threat", "--full", "C:"}, "choose one of"},
+        {{"--full", "C:x"}, "bad drive list"},
+        {{"--full", "C:D:"}, "bad drive list"},
+        {{"--full", std::string(1, UnmappedDrive()) + ":"}, "is not mapped"},
+        {{"/nonexistent/thing"}, "no such file or folder"},
+        {{"--folder", "/etc/hostname"}, "is not a folder"},
+        {{"--file", "/etc"}, "is a folder"},
+    };
+    for (const Case& c : cases) {
+        auto run = RunTool("orvane-scan", c.args);
+        EXPECT_EQ(run.status, 2) << c.message;
+        EXPECT_TRUE(Contains(run.err, c.message)) << run.err;
+    }
+    auto help = RunTool("orvane-scan", {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(Contains(help.out, "Exit status: 0 nothing found, 1 something found, 2"));
+}
