@@ -138,10 +138,6 @@ TEST_F(OrvaneScanThreat, FindsThePlantedThreatsAndAnnouncesEveryLocation) {
     write(m_c / "Users" / user / "Favorites/clean.exe", "a clean file");
     ASSERT_EQ(platform::writeString(platform::RegRoot::CurrentUser,
                                     u"Software\\Microsoft\\Windows\\CurrentVersion\\Run", u"Tool",
-                                    u"\"C:\\Program Files\\Tool\\tool.exe\" /tray"),
-              0u);
-    ASSERT_EQ(platform::writeString(platform::RegRoot::CurrentUser,
-                                    u"Software\\Microsoft\\Windows\\CurrentVersion\\Run", u"Tool2",
                                     u"C:\\Program Files\\Tool\\tool.exe /tray"),
               0u);
     // The boot sector of an image standing in for the first disk.
@@ -168,7 +164,7 @@ TEST_F(OrvaneScanThreat, FindsThePlantedThreatsAndAnnouncesEveryLocation) {
     const std::multiset<std::string> found(paths.begin(), paths.end());
     const std::string runLocation =
         "DoScanRegistryLocations: HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\"
-        "CurrentVersion\\Run\\Tool2";
+        "CurrentVersion\\Run\\Tool";
     const std::multiset<std::string> expected = {
         platform::toUtf8(
             platform::toLower(platform::toWindowsPath((startup / "autorun.exe").string()))),
