@@ -48,7 +48,11 @@ bool startsWith(std::u16string_view text, std::u16string_view prefix) {
 }  // namespace
 
 ThreatSandbox::ThreatSandbox() {
-    m_savedCwd = fs::current_path();
+    // A scan moves the working directory to the program folder; it is put
+    // back afterwards (or, when it no longer exists, left somewhere that does).
+    std::error_code cwdError;
+    m_savedCwd = fs::current_path(cwdError);
+    if (cwdError) m_savedCwd = fs::temp_directory_path();
     root = fs::temp_directory_path() /
            ("ov-threat-" + std::to_string(::getpid()) + "-" + std::to_string(++g_sandboxCount));
     fs::remove_all(root);
@@ -103,6 +107,7 @@ ThreatSandbox::~ThreatSandbox() {
     resetThreatScanHooks();
     std::error_code ec;
     fs::current_path(m_savedCwd, ec);
+    if (ec) fs::current_path(fs::temp_directory_path(), ec);
     platform::resetRegistryConnection();
     for (const auto& [name, value] : m_savedEnv) {
         if (value == "\1") {
