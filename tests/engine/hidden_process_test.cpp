@@ -42,10 +42,8 @@ TEST(HiddenProcess, ANormalSystemHidesNothing) {
     });
     std::thread churn([&] {
         while (!done) {
-            platform::ChildProcess child;
-            if (platform::ChildProcess::spawn({"/bin/true"}, {}, child) == 0) {
-                (void)child.wait(std::chrono::seconds(5));
-            }
+            TestChild child({"/bin/true"});
+            child.wait();
         }
     });
     auto messages = box.run();
@@ -64,8 +62,8 @@ TEST(HiddenProcess, ANormalSystemHidesNothing) {
 TEST(HiddenProcess, AProcessLeftOutOfTheListIsReported) {
     ThreatSandbox box;
     box.setSetting(names::kHidden, 1);
-    platform::ChildProcess child;
-    ASSERT_EQ(platform::ChildProcess::spawn({"/bin/sleep", "30"}, {}, child), 0u);
+    TestChild child({"/bin/sleep", "30"});
+    ASSERT_GT(child.pid(), 0);
     const uint32_t pid = static_cast<uint32_t>(child.pid());
     waitForProgram(pid, u"sleep");
     // The list the probe compares with leaves the child out; the probe still
@@ -80,7 +78,6 @@ TEST(HiddenProcess, AProcessLeftOutOfTheListIsReported) {
     EXPECT_EQ(textsOf(messages, SCANMSG_HIDDEN_PROCESS), std::vector<std::u16string>{u"sleep"});
     EXPECT_EQ(textsOf(messages, SCANMSG_REPORT_LINE),
               std::vector<std::u16string>{u" Hidden process: sleep\n"});
-    child.kill();
 }
 
 TEST(HiddenProcess, ANameThatCannotBeReadIsUnknownWithItsIdentifier) {

@@ -1,9 +1,13 @@
 #include "threat_sandbox_support.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -20,6 +24,8 @@
 #include "platform/registry.h"
 #include "platform/sysinfo.h"
 #include "platform/text.h"
+
+extern "C" char** environ;
 
 namespace threat_test {
 
@@ -192,6 +198,29 @@ std::u16string ThreatSandbox::walkedName(const fs::path& host) {
 }
 
 std::string ThreatSandbox::toHost(const std::u16string& text) { return platform::toUtf8(text); }
+
+TestChild::TestChild(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ) == 0) m_pid = pid;
+}
+
+TestChild::~TestChild() {
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGKILL);
+        wait();
+    }
+}
+
+void TestChild::wait() {
+    if (m_pid <= 0) return;
+    int status = 0;
+    while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    m_pid = -1;
+}
 
 std::vector<std::u16string> textsOf(const std::vector<Message>& messages, uint32_t code) {
     std::vector<std::u16string> out;

@@ -70,6 +70,22 @@ private:
     std::vector<Message> m_messages;
 };
 
+// A child process running a program with arguments; killed and reaped when
+// it goes out of scope.
+class TestChild {
+public:
+    explicit TestChild(const std::vector<std::string>& argv);
+    ~TestChild();
+    TestChild(const TestChild&) = delete;
+    TestChild& operator=(const TestChild&) = delete;
+    int pid() const { return m_pid; }
+    // Waits until it has ended by itself.
+    void wait();
+
+private:
+    int m_pid = -1;
+};
+
 // Message helpers.
 std::vector<std::u16string> textsOf(const std::vector<Message>& messages, uint32_t code);
 size_t countText(const std::vector<Message>& messages, uint32_t code, std::u16string_view text);

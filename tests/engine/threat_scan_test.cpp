@@ -308,8 +308,8 @@ TEST(ThreatScan, RunningProcessModulesAreCheckedButNotTheProductsOwn) {
 
     for (const fs::path& path : {evil, own}) {
         SCOPED_TRACE(path.string());
-        platform::ChildProcess child;
-        ASSERT_EQ(platform::ChildProcess::spawn({path.string(), "30"}, {}, child), 0u);
+        TestChild child({path.string(), "30"});
+        ASSERT_GT(child.pid(), 0);
         // Wait until the child runs its program.
         for (int i = 0; i < 500; ++i) {
             auto modules = platform::listModules(static_cast<uint32_t>(child.pid()));
@@ -331,7 +331,6 @@ TEST(ThreatScan, RunningProcessModulesAreCheckedButNotTheProductsOwn) {
             expected.push_back(reportLine(platform::toWindowsPath(evil.string()), u"(null)"));
         EXPECT_EQ(textsOf(messages, SCANMSG_REPORT_LINE), expected);
         EXPECT_TRUE(hasText(messages, SCANMSG_DEBUG, u" DoScanRunningProcess end"));
-        child.kill();
     }
 }
 
