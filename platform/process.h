@@ -11,7 +11,8 @@ namespace platform {
 
 struct SpawnOptions {
     std::string workingDirectory;         // host path; empty = inherit
-    uint64_t maxFileSizeBytes = 0;        // RLIMIT_FSIZE for the child; 0 = none
+    uint64_t maxFileSizeBytes = 0;        // RLIMIT_FSIZE for the child; 0 = none. A write
+                                          // past it fails (EFBIG; SIGXFSZ is ignored)
     bool discardOutput = true;            // stdout and stderr to /dev/null
     bool newProcessGroup = true;          // so a kill reaches the child's children
 };

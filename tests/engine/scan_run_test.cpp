@@ -69,8 +69,10 @@ TEST(ScanRun, AMissingDatabaseEndsTheRunAndTheNextRunWorks) {
     EXPECT_EQ(StartOVScan(&scan.request), 0);  // 0: the install path was read
     EXPECT_TRUE(recorder.contains(SCANMSG_STATUS, u"Scan thread started"));
     EXPECT_TRUE(recorder.contains(SCANMSG_SCAN_TYPE, u"Custom Scout Scan..."));
-    EXPECT_EQ(Findings(recorder),
-              (std::vector<std::u16string>{u" Infected Generic Malware: " + file + u" [(null)]."}));
+    EXPECT_EQ(
+        Findings(recorder),
+        (std::vector<std::u16string>{u" Infected Generic Malware: " + platform::toLower(file) +
+                                     u" [(null)]."}));  // the custom file goes on lower-cased
     EXPECT_TRUE(recorder.contains(SCANMSG_SCAN_ENDED, u"scan ended"));
     // "scan ended" is the last thing the run sends.
     EXPECT_EQ(recorder.messages().back().text, u"SendOVMsg Step 4");

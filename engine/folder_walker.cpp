@@ -1,0 +1,179 @@
+// The folder walker: every folder-based scan (threat-scan locations, full
+// scan, custom folder) hands its files to the file scanner through FindF,
+// with the smart extension filter and the archive hand-off.
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/registry_names.h"
+#include "common/scan_codes.h"
+#include "engine/engine_internal.h"
+#include "engine/walker_paths.h"
+#include "platform/fs.h"
+#include "platform/path.h"
+#include "platform/text.h"
+
+namespace {
+
+// The checks lower-case at most this many units of a path, the size of the
+// walker's path buffers.
+constexpr size_t kPathUnits = 2048;
+
+// Letter sequences a path must end in to be scanned under the smart filter.
+// "oxx" is the sequence the product has always listed; "ocx" is not in it.
+constexpr std::u16string_view kSmartExtensions[] = {
+    u"exe", u"dll", u"oxx", u"com",  u"sys", u"scr",  u"drv", u"acm",  u"cpl",
+    u"pdf", u"wmf", u"doc", u"docx", u"ppt", u"pptx", u"xls", u"xlsx", u"xml",
+};
+
+constexpr std::u16string_view kArchiveExtensions[] = {u"zip", u"cab", u"7z"};
+
+// Lower-cases the path in place, then asks whether it ends in one of the
+// sequences. No dot is needed: "myxml" ends in "xml".
+template <size_t N>
+int32_t endsInOneOf(char16_t* path, const std::u16string_view (&sequences)[N]) {
+    if (RunFlag() == 0 || path == nullptr) return 0;
+    platform::lowerInPlace(path, kPathUnits);
+    const std::u16string_view text(path);
+    for (std::u16string_view sequence : sequences) {
+        if (text.size() < sequence.size()) continue;
+        // Compared without regard to case, so a path longer than the
+        // lower-cased part still qualifies.
+        if (platform::equalsIgnoreCase(text.substr(text.size() - sequence.size()), sequence)) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+bool isSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
+
+// The drive a Windows-form path names ('C' for "c:\x"); 0 for any other form.
+char16_t driveLetterOf(std::u16string_view path) {
+    if (path.size() < 2 || path[1] != u':') return 0;
+    char16_t letter = platform::toUpper16(path[0]);
+    return letter >= u'A' && letter <= u'Z' ? letter : 0;
+}
+
+// Whether a walk may descend into a sub-folder: never into the host's pseudo
+// file systems (/proc, /sys, /dev, /run: endless or blocking files), and
+// never into a folder that is the root of another drive, so that a drive
+// walk stays on its own drive and each drive is walked once.
+bool mayDescendInto(const std::u16string& folder) {
+    if (platform::isPseudoFileSystemFolder(folder)) return false;
+    const char16_t letter = driveLetterOf(folder);
+    if (letter == 0) return true;
+    const std::string host = platform::toHostPath(folder);
+    if (host.empty()) return true;
+    const char16_t owner = platform::driveOfHostPath(host);
+    if (owner == 0 || owner == letter) return true;
+    // Two letters may map the same host folder; the walk stays on its drive
+    // as long as the folder's nearest drive root is its own drive's root.
+    return platform::driveRoot(owner) == platform::driveRoot(letter);
+}
+
+}  // namespace
+
+std::u16string PathToHandOn(const std::u16string& original, const char16_t* lowered) {
+    std::u16string handed(lowered);
+    // The drive letter's case never matters.
+    if (handed.size() < 3 || original.size() < 3 ||
+        std::u16string_view(handed).substr(2) == std::u16string_view(original).substr(2)) {
+        return handed;
+    }
+    if (platform::toHostPath(handed) != platform::toHostPath(original)) return original;
+    return handed;
+}
+
+int32_t CheckFileExt(char16_t* path) { return endsInOneOf(path, kSmartExtensions); }
+
+int32_t IsArchiveExt(char16_t* path) { return endsInOneOf(path, kArchiveExtensions); }
+
+int32_t FindF(const char16_t* folder, int32_t smart) {
+    if (RunFlag() == 0) return 0;
+    if (folder == nullptr) return 0;
+
+    const int32_t scanArchives = ReadSettingFlag(names::kScanArchives);
+
+    // A folder given with a final separator ("C:\dir\") is joined without a
+    // second one.
+    std::u16string base(folder);
+    const std::u16string_view joiner =
+        !base.empty() && isSeparator(base.back()) ? std::u16string_view() : u"\\";
+    const std::u16string pattern = base + std::u16string(joiner) + u"*.*";
+    SendOVMsg(SCANMSG_DEBUG, u"FindF: ->> Start path: %s", pattern.c_str());
+
+    int32_t count = 0;
+    platform::FindFile find;
+    platform::FindData entry;
+    if (platform::FindFile::first(pattern, find, entry) == 0) {
+        do {
+            if (RunFlag() == 0) {
+                SendOVMsg(SCANMSG_DEBUG, u"FindF: Thread Status FALSE!");
+                break;
+            }
+            if (entry.name == u"." || entry.name == u"..") continue;
+
+            // A symbolic link is an entry like any other but never a folder
+            // to descend into: a link back up the tree would never end.
+            const bool isLink = (entry.attributes & platform::kAttrReparsePoint) != 0;
+            const bool isFolder = !isLink && (entry.attributes & platform::kAttrDirectory) != 0;
+            // FIFOs, sockets and device nodes are counted but never opened:
+            // a read of one can block forever or never end.
+            const bool isDevice = (entry.attributes & platform::kAttrDevice) != 0;
+            const std::u16string full = base + std::u16string(joiner) + entry.name;
+
+            if (isFolder && full.size() > 2) {
+                if (mayDescendInto(full)) {
+                    SendOVMsg(SCANMSG_DEBUG, u"FindF: Folder: %s", full.c_str());
+                    // Sub-folders are always walked with the smart filter on.
+                    FindF(full.c_str(), 1);
+                } else {
+                    SendOVMsg(SCANMSG_DEBUG,
+                              u"FindF: Folder not entered (another drive or a system folder): %s",
+                              full.c_str());
+                }
+            }
+
+            SendOVMsg(SCANMSG_DEBUG, u"FindF: File: %s", full.c_str());
+            SendOVMsg(SCANMSG_OBJECT_TICK, u"");
+            if (full.size() <= 2) continue;
+
+            std::vector<char16_t> checked(full.begin(), full.end());
+            checked.push_back(0);
+            const bool archive = IsArchiveExt(checked.data()) != 0;
+            bool handOn = false;
+            // Only a file of its own goes to the archiver: a link may lead to
+            // a FIFO the archiver would wait on, and its target is scanned
+            // where it lives.
+            if (archive && scanArchives == 1 && !isFolder && !isDevice && !isLink) {
+                const std::u16string handed = PathToHandOn(full, checked.data());
+                SendOVMsg(SCANMSG_DEBUG, u"FindF: Scan In Archive: %s ", handed.c_str());
+                std::lock_guard<std::recursive_mutex> lock(ArchiveLock());
+                DoScanInArchive(handed.c_str());
+            } else if (smart == 0) {
+                SendOVMsg(SCANMSG_DEBUG, u"FindF: Not Smart Scan");
+                handOn = true;
+            } else if (CheckFileExt(checked.data())) {
+                SendOVMsg(SCANMSG_DEBUG, u"FindF: Smart Scan -> CheckFileExt");
+                handOn = true;
+            }
+            if (!handOn) continue;
+            if (isDevice) {
+                SendOVMsg(SCANMSG_DEBUG, u"FindF: Not a regular file, not opened: %s",
+                          full.c_str());
+                continue;
+            }
+            std::u16string handed = PathToHandOn(full, checked.data());
+            std::vector<char16_t> buffer(handed.begin(), handed.end());
+            buffer.push_back(0);
+            __ScanFile(buffer.data(), nullptr);
+            // The count is of files; a folder handed on only fails to open.
+            if (!isFolder) ++count;
+        } while (find.next(entry) == 0);
+    }
+    find.close();
+
+    SendOVMsg(SCANMSG_DEBUG, u"FindF return %d files had been scanned", count);
+    return count;
+}
