@@ -89,7 +89,17 @@ int32_t ReportLog::writeLine(const char16_t* text, bool debug) {
     if (!text || !m_file.isOpen()) return 0;
     std::u16string line;
     if (debug) line = platform::ascii16(kDebugPrefix);
-    line += text;
+    // A text is one line: the results list reads the log line by line, so a
+    // line break inside a file name ("a\n Infected Generic ...: c:\x.dll")
+    // would make up a finding for another file. Breaks inside the text
+    // become "?" (no file name holds one); those at its end, as " Hidden
+    // process: %s\n" carries, stay.
+    std::u16string body(text);
+    size_t end = body.size();
+    while (end > 0 && (body[end - 1] == u'\n' || body[end - 1] == u'\r')) --end;
+    for (size_t i = 0; i < end; ++i)
+        if (body[i] == u'\n' || body[i] == u'\r') body[i] = u'?';
+    line += body;
     line += kLineEnd;
     writeText(line);
     return 1;

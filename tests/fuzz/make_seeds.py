@@ -72,9 +72,10 @@ SEEDS = {
         "drive": utf16("Q:/a/b"),
         "unc": utf16("\\\\?\\C:\\a"),
     },
-    "fuzz_report_text": {
-        "line": utf16(" Infected Generic Malware: c:\\x.exe [(null)]."),
-        "bad": b"\x80\xdc\x00\xd8x\x00",  # lone surrogates
+    "fuzz_report_text": {  # first byte: 1 for a debug line
+        "line": b"\0" + utf16(" Infected Generic Malware: c:\\x.exe [(null)]."),
+        "bad": b"\1\x80\xdc\x00\xd8x\x00",  # lone surrogates
+        "breaks": b"\0" + utf16(" Hidden process: a\nb %s%n\n"),
     },
     "fuzz_hash_list": {
         "md5sum": b"44d88612fea8a8f36de82e1278abb02f  eicar.com\n",

@@ -102,6 +102,33 @@ TEST_F(ReportLogTest, HeaderLinesAndFooterAreByteExact) {
     EXPECT_EQ(WriteReportFooter(1, 0), 0);
 }
 
+// A file name with line breaks cannot split its report line and make up a
+// finding the results list would offer to delete.
+TEST_F(ReportLogTest, LineBreaksInsideATextStayInItsLine) {
+    ResetDefaultReportLog(Clock());
+    ASSERT_EQ(OpenReportLog(u"Custom System Scout"), 1);
+    const struct {
+        const char16_t* text;
+        bool debug;
+        const char* written;
+    } cases[] = {
+        {u" Infected Generic Malware: c:\\a\n Infected Generic Malware: c:\\sys.dll [x].exe "
+         u"[(null)].",
+         false,
+         " Infected Generic Malware: c:\\a? Infected Generic Malware: c:\\sys.dll [x].exe "
+         "[(null)].\n\r"},
+        {u"FindF: File: c:\\a\r\nb.exe", true, "*** DEBUG *** FindF: File: c:\\a??b.exe\n\r"},
+        {u" Hidden process: a\nb\n", false, " Hidden process: a?b\n\n\r"},
+        {u" %s %n\n\r", false, " %s %n\n\r\n\r"},
+    };
+    std::string expected = kHeader;
+    for (const auto& c : cases) {
+        EXPECT_EQ(WriteReportLine(c.text, c.debug), 1);
+        expected += c.written;
+    }
+    EXPECT_EQ(Read("Orvane_12.6.2026.9.5.3.log"), expected);
+}
+
 TEST_F(ReportLogTest, FooterWithoutFindings) {
     ReportLog log(Clock());
     ASSERT_EQ(log.open(u"Threat System Scout"), 1);
