@@ -68,15 +68,23 @@ std::vector<ProcessEntry> listProcesses();
 // executable image first. Empty when the process cannot be read.
 std::vector<std::u16string> listModules(uint32_t pid);
 
+// The Windows-form path of a process's executable (/proc/<pid>/exe); empty
+// when it cannot be read (a kernel thread, or no right to look).
+std::u16string processImagePath(uint32_t pid);
+
 // Opens a process by identifier, as OpenProcess would: true when pid names a
 // live process (its own thread-group leader). A thread id is not a process.
+// Cheap for identifiers that name nothing (one system call), so a caller may
+// try every identifier up to maxProcessId(). Last error 87 when false.
 bool probeProcess(uint32_t pid);
 
-// Highest possible process identifier (/proc/sys/kernel/pid_max).
+// Highest possible process identifier: one below /proc/sys/kernel/pid_max.
 uint32_t maxProcessId();
 
 uint32_t currentProcessId();
 
+// Ends a process (SIGKILL; the exit code cannot be passed on). 87 when pid
+// names no process.
 [[nodiscard]] uint32_t terminateProcess(uint32_t pid, uint32_t exitCode);
 
 }  // namespace platform

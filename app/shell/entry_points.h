@@ -1,0 +1,34 @@
+// Dialogs and operations that the main dialog dispatches to and that other
+// parts of the application provide: each is named after its dialog or
+// operation and writes its "In ..." line on entry. Until those parts are in,
+// that line is all they do.
+#pragma once
+#include <cstdint>
+
+class QWidget;
+
+int32_t Settings(QWidget* owner);    // Program Settings, dialog 140
+int32_t RealTime(QWidget* owner);    // Real Time Monitor, dialog 143
+int32_t SchduleJob(QWidget* owner);  // Scan Schedule, dialog 144
+int32_t SysInfo(QWidget* owner);     // System Information, dialog 159
+int32_t Infected(QWidget* owner);    // Threat Management, dialog 141
+int32_t Reports(QWidget* owner);     // Reports, dialog 142
+int32_t ScanResult(QWidget* owner);  // Scan Results, dialog 148
+
+// Opens the web page behind a command id.
+int32_t DoOpenExtraOVUrl(int32_t id);
+
+// The scan button's action, after the scanning flag was flipped.
+int32_t DoStartOVScanning();
+
+// The live system panel and its threads, started when the main dialog is
+// made and ended when it is destroyed; the free feedback offer.
+void InitProcessScanner(QWidget* mainDialog);
+void ExitProcessScanner();
+void CheckForFreeFeedback(QWidget* mainDialog);
+
+// Reads the due scheduled job and sets the scan type code in gShellState.
+int32_t PrepareScheduledJob();
+
+// Writes a debug line into the current scan report.
+void ScanReportDebugLine(const char16_t* text);
