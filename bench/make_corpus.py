@@ -32,7 +32,7 @@ def mixed_size(rng):
     r = rng.random()
     if r < 0.001:  # 20 files or so over the 5 MiB limit
         return rng.randint(5 * 1024 * 1024, 12 * 1024 * 1024)
-    if r < 0.05:
+    if r < 0.008:  # about 140 files of 1-5 MiB
         return rng.randint(1024 * 1024, 5 * 1024 * 1024 - 1)
     # A long tail of small and medium files, median about 20 KB.
     return min(int(rng.lognormvariate(9.9, 1.4)), 1024 * 1024)

@@ -1,7 +1,7 @@
 #include "common/hash_index.h"
 
 #include <algorithm>
-#include <cstring>
+#include <array>
 #include <functional>
 
 namespace names {
@@ -12,26 +12,57 @@ constexpr size_t kHashDigits = 32;
 // Runs up to this long are indexed window by window; longer ones are searched.
 constexpr size_t kMaxIndexedRun = 4 * kHashDigits;
 
-int upperHexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
+// The value of each uppercase hex digit; 0xFF for every other byte.
+constexpr std::array<uint8_t, 256> kDigitValue = [] {
+    std::array<uint8_t, 256> table{};
+    for (auto& v : table) v = 0xFF;
+    for (int c = '0'; c <= '9'; ++c) table[c] = static_cast<uint8_t>(c - '0');
+    for (int c = 'A'; c <= 'F'; ++c) table[c] = static_cast<uint8_t>(c - 'A' + 10);
+    return table;
+}();
 
-// 32 uppercase hex digits to 16 bytes; false when any character is not one.
-bool packDigits(const char* digits, std::array<uint8_t, 16>& key) {
+bool isDigit(char c) { return kDigitValue[static_cast<uint8_t>(c)] != 0xFF; }
+
+// 16 digits to 64 bits; false when any character is not a digit.
+bool packHalf(const char* digits, uint64_t& out) {
+    uint64_t value = 0;
+    uint8_t bad = 0;
     for (size_t i = 0; i < 16; ++i) {
-        int hi = upperHexValue(digits[2 * i]);
-        int lo = upperHexValue(digits[2 * i + 1]);
-        if (hi < 0 || lo < 0) return false;
-        key[i] = static_cast<uint8_t>((hi << 4) | lo);
+        const uint8_t v = kDigitValue[static_cast<uint8_t>(digits[i])];
+        bad |= v & 0xF0;
+        value = (value << 4) | (v & 0x0F);
     }
-    return true;
+    out = value;
+    return bad == 0;
 }
 
-// Windows starting at an odd digit do not fall on byte boundaries; they are
-// packed from the digits directly, so each window is its own key. A window
-// and the key of a different window can only be equal when their digits are.
+// 32 uppercase hex digits to a key. Windows starting at an odd digit do not
+// fall on byte boundaries; they are packed from the digits directly, so two
+// keys are equal only when their digits are.
+bool packDigits(const char* digits, HashIndex::Key& key) {
+    return packHalf(digits, key.high) && packHalf(digits + 16, key.low);
+}
+
+// Sorts keys of uniformly spread digits fast: a counting pass on the top 16
+// bits puts each key in its bucket, then each small bucket is sorted. Any
+// input comes out sorted; skewed input only makes some buckets larger.
+void sortKeys(HashIndex::KeyList& keys) {
+    constexpr size_t kBuckets = 1 << 16;
+    if (keys.size() < 4096) {
+        std::sort(keys.begin(), keys.end());
+        return;
+    }
+    std::vector<uint32_t> start(kBuckets + 1, 0);
+    for (const auto& k : keys) ++start[(k.high >> 48) + 1];
+    for (size_t b = 0; b < kBuckets; ++b) start[b + 1] += start[b];
+    HashIndex::KeyList sorted(keys.size());
+    std::vector<uint32_t> next(start.begin(), start.end() - 1);
+    for (const auto& k : keys) sorted[next[k.high >> 48]++] = k;
+    for (size_t b = 0; b < kBuckets; ++b)
+        std::sort(sorted.begin() + start[b], sorted.begin() + start[b + 1]);
+    keys.swap(sorted);
+}
+
 }  // namespace
 
 void HashIndex::clear() {
@@ -42,30 +73,42 @@ void HashIndex::clear() {
 
 void HashIndex::build(std::string_view text) {
     clear();
+    // An ordinary database has one entry and one line break per 33 bytes.
+    m_windows.reserve(text.size() / (kHashDigits + 1) + 1);
+    const char* data = text.data();
+    const size_t size = text.size();
     size_t i = 0;
-    while (i < text.size()) {
-        if (upperHexValue(text[i]) < 0) {
+    while (i < size) {
+        if (!isDigit(data[i])) {
             ++i;
             continue;
         }
+        // The usual entry: exactly 32 digits and then a non-digit.
+        if (size - i >= kHashDigits) {
+            Key key;
+            if (packDigits(data + i, key) && (size - i == kHashDigits || !isDigit(data[i + 32]))) {
+                m_windows.push_back(key);
+                i += kHashDigits;
+                continue;
+            }
+        }
         size_t start = i;
-        while (i < text.size() && upperHexValue(text[i]) >= 0) ++i;
+        while (i < size && isDigit(data[i])) ++i;
         size_t runLength = i - start;
         if (runLength < kHashDigits) continue;
         if (runLength > kMaxIndexedRun) {
-            m_longRuns.append(text.substr(start, runLength));
+            m_longRuns.append(data + start, runLength);
             m_longRuns.push_back('\n');
             continue;
         }
         for (size_t w = start; w + kHashDigits <= i; ++w) {
             Key key;
-            packDigits(text.data() + w, key);
+            packDigits(data + w, key);
             m_windows.push_back(key);
         }
     }
-    std::sort(m_windows.begin(), m_windows.end());
+    sortKeys(m_windows);
     m_windows.erase(std::unique(m_windows.begin(), m_windows.end()), m_windows.end());
-    m_windows.shrink_to_fit();
 }
 
 bool HashIndex::contains(std::string_view hashText) const {

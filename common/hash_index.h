@@ -8,12 +8,13 @@
 // would multiply the windows, so those runs are kept as text and searched
 // instead; ordinary databases never have them.
 #pragma once
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/large_memory.h"
 
 namespace names {
 
@@ -29,10 +30,24 @@ public:
     size_t windowCount() const { return m_windows.size(); }
     size_t longRunBytes() const { return m_longRuns.size(); }
 
+    // The 16 bytes of a window as two big-endian halves: comparing keys
+    // compares the digits.
+    struct Key {
+        uint64_t high = 0;
+        uint64_t low = 0;
+        friend bool operator<(const Key& a, const Key& b) {
+            return a.high != b.high ? a.high < b.high : a.low < b.low;
+        }
+        friend bool operator==(const Key& a, const Key& b) {
+            return a.high == b.high && a.low == b.low;
+        }
+    };
+
+    using KeyList = std::vector<Key, platform::LargeAllocator<Key>>;
+
 private:
-    using Key = std::array<uint8_t, 16>;
-    std::vector<Key> m_windows;  // sorted, unique
-    std::string m_longRuns;      // long runs joined by '\n'
+    KeyList m_windows;       // sorted, unique
+    std::string m_longRuns;  // long runs joined by '\n'
 };
 
 }  // namespace names

@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 #include <string_view>
+#include <utility>
 
 #include "common/hash_db_format.h"
 #include "common/hash_index.h"
@@ -12,12 +13,46 @@
 #include "engine/engine_internal.h"
 #include "platform/error.h"
 #include "platform/fs.h"
+#include "platform/large_memory.h"
 
 namespace {
 
+// A block for the database bytes, taken from the system in huge pages.
+class TextBlock {
+public:
+    TextBlock() = default;
+    TextBlock(const TextBlock&) = delete;
+    TextBlock& operator=(const TextBlock&) = delete;
+    TextBlock& operator=(TextBlock&& other) noexcept {
+        std::swap(m_data, other.m_data);
+        std::swap(m_bytes, other.m_bytes);
+        return *this;
+    }
+    ~TextBlock() { reset(); }
+
+    bool allocate(size_t bytes) {
+        reset();
+        m_data = static_cast<char*>(platform::allocateLarge(bytes));
+        m_bytes = m_data ? bytes : 0;
+        return m_data != nullptr;
+    }
+    void reset() {
+        platform::freeLarge(m_data, m_bytes);
+        m_data = nullptr;
+        m_bytes = 0;
+    }
+    char* get() const { return m_data; }
+    explicit operator bool() const { return m_data != nullptr; }
+    char& operator[](size_t i) const { return m_data[i]; }
+
+private:
+    char* m_data = nullptr;
+    size_t m_bytes = 0;
+};
+
 // The database text of the running scan: the file's bytes and one zero byte.
 struct Database {
-    std::unique_ptr<char[]> bytes;
+    TextBlock bytes;
     size_t size = 0;
     size_t textLength = 0;  // up to the first zero byte
     // Answers the lookups of hash texts without searching the whole text
@@ -27,6 +62,12 @@ struct Database {
 };
 
 Database g_database;
+
+// Bytes before the first zero byte of text[0..size).
+size_t TextLength(const char* text, size_t size) {
+    const void* zero = std::memchr(text, 0, size);
+    return zero ? static_cast<size_t>(static_cast<const char*>(zero) - text) : size;
+}
 
 }  // namespace
 
@@ -56,13 +97,12 @@ int32_t LoadDbFileData() {
 
     uint64_t size = 0;
     error = file.size(size);
-    std::unique_ptr<char[]> bytes;
+    TextBlock bytes;
     if (error == 0) {
         if (size >= 0xFFFFFFFFu) {
             error = platform::kErrorNotEnoughMemory;
         } else {
-            bytes.reset(new (std::nothrow) char[size + 1]());
-            if (!bytes) error = platform::kErrorNotEnoughMemory;
+            if (!bytes.allocate(size + 1)) error = platform::kErrorNotEnoughMemory;
         }
     }
     if (error != 0) {
@@ -84,10 +124,11 @@ int32_t LoadDbFileData() {
         SendOVMsg(SCANMSG_DEBUG, u" LoadDbFileData: Read File Error %d", static_cast<int>(error));
         return 0;
     }
+    bytes[done] = 0;
     SendOVMsg(SCANMSG_DEBUG, u" LoadDbFileData: Load File Ok");
     g_database.bytes = std::move(bytes);
-    g_database.size = static_cast<size_t>(size);
-    g_database.textLength = std::strlen(g_database.bytes.get());
+    g_database.size = static_cast<size_t>(done);
+    g_database.textLength = TextLength(g_database.bytes.get(), g_database.size);
     return 1;
 }
 
@@ -96,12 +137,14 @@ int32_t UnscrambleDbText() {
     const uint8_t key = names::databaseKeyByte();
     char* text = g_database.bytes.get();
     // A zero byte in the stored form ends the text: nothing behind it is seen.
-    size_t i = 0;
-    for (; i < g_database.size && text[i] != 0; ++i)
+    const size_t end = TextLength(text, g_database.size);
+    for (size_t i = 0; i < end; ++i)
         text[i] = static_cast<char>(static_cast<uint8_t>(text[i]) ^ key);
-    text[i] = 0;
+    text[end] = 0;
     // A stored key byte unscrambles to a zero byte, which ends the text too.
-    g_database.textLength = std::strlen(text);
+    const void* keyByte = std::memchr(text, 0, end);
+    g_database.textLength =
+        keyByte ? static_cast<size_t>(static_cast<const char*>(keyByte) - text) : end;
     g_database.index.build(std::string_view(text, g_database.textLength));
     g_database.indexed = true;
     return 1;

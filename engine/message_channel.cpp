@@ -13,6 +13,14 @@
 
 namespace {
 
+// Every trace is sent, even while no receiver of ours keeps trace texts
+// (Debug off): a receiver sees each message, so one that counts messages or
+// follows their order would notice a skipped trace, and the window cannot
+// tell us in advance what it will do with the next one (its Debug setting
+// may change between two messages). What a message costs is kept small
+// instead: no lock unless a pause is asked for, one window lookup, and a
+// receiver that reads its settings without a system call.
+//
 // A text of this many bytes or more is not sent at all.
 constexpr size_t kMessageBufferBytes = 8192;
 constexpr size_t kMessageBufferUnits = 8192;

@@ -36,7 +36,9 @@ struct ThreadControl {
     std::mutex lock;
     std::condition_variable pauseChanged;
     ThreadState state = ThreadState::None;
-    bool paused = false;
+    // Written under lock; read without it by the scan thread at every
+    // message, which takes the lock only when a pause is asked for.
+    std::atomic<bool> paused{false};
     std::thread::id scanThread;
 };
 
@@ -108,6 +110,7 @@ std::recursive_mutex& ArchiveLock() { return g_archiveLock; }
 // opens it so that a paused scan can still be stopped.
 void WaitWhilePaused() {
     ThreadControl& c = control();
+    if (!c.paused.load()) return;
     std::unique_lock<std::mutex> guard(c.lock);
     if (std::this_thread::get_id() != c.scanThread) return;
     c.pauseChanged.wait(guard, [&] { return !c.paused || RunFlag() == 0; });

@@ -1,8 +1,10 @@
 // The MD5 verdict: hash a block of bytes, look the hash up in the database
 // text and record each infection of the scan run once.
+#include <cstdlib>
 #include <memory>
 #include <new>
 #include <string>
+#include <type_traits>
 
 #include "common/digest_text.h"
 #include "common/scan_codes.h"
@@ -23,12 +25,20 @@ struct InfectionEntry {
     char16_t path[kTextUnits];
 };
 
-std::unique_ptr<InfectionEntry[]> g_infections;
+struct FreeEntries {
+    void operator()(InfectionEntry* entries) const { std::free(entries); }
+};
+
+// Taken with calloc: the 17 MB table comes zeroed from fresh pages that are
+// only touched when an entry is written, rather than cleared at every scan.
+std::unique_ptr<InfectionEntry[], FreeEntries> g_infections;
 
 }  // namespace
 
 bool AllocateInfectionTable() {
-    g_infections.reset(new (std::nothrow) InfectionEntry[kInfectionEntries]());
+    static_assert(std::is_trivial_v<InfectionEntry>);
+    g_infections.reset(
+        static_cast<InfectionEntry*>(std::calloc(kInfectionEntries, sizeof(InfectionEntry))));
     return g_infections != nullptr;
 }
 

@@ -98,8 +98,8 @@ std::u16string rootName(RegRoot root, bool longForm);  // "HKLM" or "HKEY_LOCAL_
                                   std::u16string_view name, std::u16string& value);
 [[nodiscard]] uint32_t writeDword(RegRoot root, std::u16string_view subKey,
                                   std::u16string_view name, uint32_t value);
-[[nodiscard]] uint32_t readDword(RegRoot root, std::u16string_view subKey,
-                                 std::u16string_view name, uint32_t& value);
+[[nodiscard]] uint32_t readDword(RegRoot root, std::u16string_view subKey, std::u16string_view name,
+                                 uint32_t& value);
 
 // Where the registry file of this process is ($ORVANE_REGISTRY or the
 // install root's registry.db). Read at each open, so a test can point it
@@ -114,6 +114,13 @@ void setRegistryFilePath(const std::string& path);
 // Checks the registry file's structure (SQLite integrity check): 0 when it
 // is sound, 1015 when it is damaged, 2 when there is no file.
 [[nodiscard]] uint32_t checkRegistryIntegrity();
+
+// A number that moves whenever a value this process reads may have changed
+// since the number was last taken: a commit by any process, a write by this
+// one, another registry file. A reader that keeps a value re-reads it when
+// the number moved; taking the number costs no system call while nothing
+// changed, so it can be done for every message of a scan.
+uint64_t registryChangeCount();
 
 // Drops this process's connection and cache (the next call reopens); for
 // tests that switch registry files and for programs before exec.

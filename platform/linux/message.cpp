@@ -8,6 +8,7 @@
 // SendMessage, so two threads sending to each other's windows never deadlock.
 #include "platform/message.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -27,7 +28,9 @@ struct Window {
     ReceiverThreading threading = ReceiverThreading::ThreadSafe;
     std::thread::id owner;
     std::recursive_mutex callLock;  // serialises calls of a thread-safe receiver
-    bool destroyed = false;         // guarded by the table lock
+    // Set under the table lock; also read without it by a sender that holds
+    // callLock, which destroyWindow takes after setting it.
+    std::atomic<bool> destroyed{false};
 };
 
 // A message waiting for its window's owner thread.
@@ -149,7 +152,8 @@ intptr_t sendMessage(WindowHandle handle, uint32_t code, const char16_t* text) {
     if (direct) {
         held.unlock();
         std::lock_guard<std::recursive_mutex> call(window->callLock);
-        if (!isWindow(handle)) {
+        // Destroyed while this send waited for the window's earlier call.
+        if (window->destroyed.load()) {
             setLastError(kErrorInvalidWindowHandle);
             return 0;
         }

@@ -313,4 +313,6 @@ uint32_t checkRegistryIntegrity() { return regstore::integrityCheck(); }
 
 void resetRegistryConnection() { regstore::reset(); }
 
+uint64_t registryChangeCount() { return regstore::changeCount(); }
+
 }  // namespace platform

@@ -12,6 +12,7 @@
 #include <unordered_map>
 
 #include "platform/error.h"
+#include "platform/linux/wal_watch.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
@@ -26,6 +27,10 @@ constexpr int kBusyRetries = 5;
 // The cache is dropped when it grows past this many keys, so a program that
 // walks the whole registry does not keep all of it in memory.
 constexpr size_t kCacheKeyLimit = 4096;
+// A reader that finds the log index unchanged trusts its cache without a
+// system call for this long; then it looks at the file itself again (the
+// file may have been replaced, which no commit would show).
+constexpr auto kQuickCheckWindow = std::chrono::milliseconds(100);
 
 constexpr const char* kSchemaSql =
     "CREATE TABLE IF NOT EXISTS reg_keys("
@@ -81,7 +86,7 @@ std::u16string lowerPath(std::u16string_view path) { return toLower(path); }
 // A statement borrowed from the connection's cache; reset when the use ends
 // so that it holds no read snapshot open.
 class StatementUse {
-  public:
+public:
     explicit StatementUse(sqlite3_stmt* stmt) : m_stmt(stmt) {}
     ~StatementUse() {
         if (m_stmt) {
@@ -117,13 +122,13 @@ class StatementUse {
                  : std::u16string();
     }
 
-  private:
+private:
     sqlite3_stmt* m_stmt;
 };
 
 // Owns the SQLite connection and its prepared statements.
 class Connection {
-  public:
+public:
     Connection(sqlite3* db, std::string path) : m_db(db), m_path(std::move(path)) {}
     ~Connection() {
         if (m_abandoned) return;
@@ -162,7 +167,7 @@ class Connection {
     bool readOnly = false;
     bool hasSchema = false;
 
-  private:
+private:
     sqlite3* m_db;
     bool m_abandoned = false;
     std::string m_path;
@@ -196,7 +201,7 @@ struct KeyEntry {
 };
 
 class Store {
-  public:
+public:
     uint32_t keyExists(const KeyPlace& key) {
         std::lock_guard lock(m_mutex);
         int64_t id = 0;
@@ -340,14 +345,34 @@ class Store {
         dropConnection();
     }
 
-  private:
+    uint64_t changeCount() {
+        std::lock_guard lock(m_mutex);
+        if (!quickCheck()) (void)ensure(false);
+        return m_changes;
+    }
+
+private:
     void clearCache() {
         m_keyIds.clear();
         m_entries.clear();
+        m_quickValid = false;
+        ++m_changes;
+    }
+
+    // A read that may trust the cache: no commit since the last full check
+    // (the log index header is as it was), the same file name, the same
+    // process, and the last full check is recent. Costs no system call.
+    bool quickCheck() const {
+        if (!m_quickValid || !m_conn) return false;
+        if (WalWatch::forkGeneration() != m_quickForks) return false;
+        if (std::chrono::steady_clock::now() - m_quickCheckedAt > kQuickCheckWindow) return false;
+        if (!m_watch.unchanged()) return false;
+        return registryFilePath() == m_path;
     }
 
     void dropConnection() {
         clearCache();
+        m_watch.detach();  // before the connection lets go of the index
         if (m_conn && m_pid != getpid()) {
             m_conn->abandon();
             abandonedConnections().push_back(std::move(m_conn));
@@ -360,6 +385,8 @@ class Store {
     // Makes the connection ready for a read (forWrite false) or a write.
     // Returns 0, 2 for a read when there is no registry file, or an error.
     uint32_t ensure(bool forWrite) {
+        if (!forWrite && quickCheck()) return 0;
+        m_quickValid = false;
         std::string path = registryFilePath();
         if (m_conn && (m_pid != getpid() || path != m_path)) dropConnection();
 
@@ -381,6 +408,8 @@ class Store {
 
         int src = SQLITE_OK;
         int64_t version = -1;
+        if (!m_watch.attached()) m_watch.attach(path);
+        m_watch.snapshot();
         {
             StatementUse q(m_conn->statement(kSqlDataVersion, src));
             if (!q.get()) return errorFromSqlite(src);
@@ -398,6 +427,11 @@ class Store {
         }
         if (m_entries.size() > kCacheKeyLimit || m_keyIds.size() > kCacheKeyLimit) clearCache();
         if (forWrite && m_conn->readOnly) return kErrorAccessDenied;
+        if (!forWrite && m_watch.attached()) {
+            m_quickValid = true;
+            m_quickForks = WalWatch::forkGeneration();
+            m_quickCheckedAt = std::chrono::steady_clock::now();
+        }
         return 0;
     }
 
@@ -596,6 +630,11 @@ class Store {
     ino_t m_ino = 0;
     pid_t m_pid = 0;
     int64_t m_dataVersion = -1;
+    WalWatch m_watch;
+    bool m_quickValid = false;
+    uint64_t m_changes = 0;  // moves at every clearCache
+    uint64_t m_quickForks = 0;
+    std::chrono::steady_clock::time_point m_quickCheckedAt{};
     std::unordered_map<std::u16string, int64_t> m_keyIds;  // 0 = known missing
     std::unordered_map<int64_t, KeyEntry> m_entries;
     // Connections inherited from a parent process: kept reachable and never
@@ -638,6 +677,7 @@ uint32_t deleteKey(const KeyPlace& key, bool recursive) {
     return store().deleteKey(key, recursive);
 }
 uint32_t integrityCheck() { return store().integrityCheck(); }
+uint64_t changeCount() { return store().changeCount(); }
 void reset() { store().reset(); }
 
 }  // namespace platform::regstore

@@ -55,6 +55,8 @@ uint32_t deleteKey(const KeyPlace& key, bool recursive);
 // PRAGMA integrity_check: 0 when "ok", 1015 when the file is damaged, 2 when
 // there is no file.
 uint32_t integrityCheck();
+// Moves whenever what this process has cached may be out of date.
+uint64_t changeCount();
 // Forgets the connection and the cache.
 void reset();
 

@@ -315,6 +315,44 @@ TEST_F(RegistryTest, ChangeByAnotherProcessIsSeenAtTheNextRead) {
     EXPECT_LT(perRead, std::chrono::microseconds(1000));
 }
 
+// The change count a scan's receiver takes at every message: still while
+// nothing changes, moved at once (no time window) after another process's
+// commit and after this process's own write, and the value read then is new.
+TEST_F(RegistryTest, ChangeCountMovesAtTheNextCallAfterAnyCommit) {
+    const RegRoot lm = RegRoot::LocalMachine;
+    const std::u16string key = u"SOFTWARE\Orvane\Wardline\Settings";
+    ASSERT_EQ(platform::writeDword(lm, key, u"Debug", 0), 0u);
+    uint32_t v = 7;
+    ASSERT_EQ(platform::readDword(lm, key, u"Debug", v), 0u);
+    const uint64_t still = platform::registryChangeCount();
+    EXPECT_EQ(platform::registryChangeCount(), still);
+    for (uint32_t round = 1; round <= 3; ++round) {
+        const uint64_t before = platform::registryChangeCount();
+        int rc = inChild([&] {
+            int code = platform::writeDword(RegRoot::LocalMachine, key, u"Debug", round) ? 1 : 0;
+            std::exit(code);
+            return code;
+        });
+        ASSERT_EQ(rc, 0);
+        const uint64_t after = platform::registryChangeCount();
+        EXPECT_NE(after, before) << round;
+        ASSERT_EQ(platform::readDword(lm, key, u"Debug", v), 0u);
+        EXPECT_EQ(v, round);
+        EXPECT_EQ(platform::registryChangeCount(), after);
+    }
+    const uint64_t beforeOwn = platform::registryChangeCount();
+    ASSERT_EQ(platform::writeDword(lm, key, u"Debug", 9), 0u);
+    EXPECT_NE(platform::registryChangeCount(), beforeOwn);
+    ASSERT_EQ(platform::readDword(lm, key, u"Debug", v), 0u);
+    EXPECT_EQ(v, 9u);
+
+    // Another registry file is another set of values.
+    const uint64_t beforeSwitch = platform::registryChangeCount();
+    setenv("ORVANE_REGISTRY", (m_dir + "/other.db").c_str(), 1);
+    EXPECT_NE(platform::registryChangeCount(), beforeSwitch);
+    EXPECT_EQ(platform::readDword(lm, key, u"Debug", v), 2u);
+}
+
 TEST_F(RegistryTest, ThreadsShareTheConnection) {
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {

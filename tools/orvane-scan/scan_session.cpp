@@ -88,16 +88,16 @@ private:
         if (debugOn()) WriteReportLine(text, 1);
     }
 
-    // The Debug setting, read again when the last read is older than a
-    // fifth of a second: a change still shows at once to whoever makes it,
-    // while a scan's hundreds of messages per file do not each cost a
-    // registry read.
+    // The Debug setting as the registry holds it at this message: read again
+    // whenever the registry's change count moved since the last read, which
+    // costs no system call while nothing changed. A change made by anyone
+    // takes effect at the next message.
     bool debugOn() {
-        auto now = std::chrono::steady_clock::now();
-        if (!m_debugRead || now - m_debugReadAt > std::chrono::milliseconds(200)) {
+        const uint64_t changes = platform::registryChangeCount();
+        if (!m_debugRead || changes != m_debugChanges) {
             m_debug = DebugSetting();
+            m_debugChanges = changes;
             m_debugRead = true;
-            m_debugReadAt = now;
         }
         return m_debug;
     }
@@ -145,7 +145,7 @@ private:
     bool m_drawn = false;
     bool m_debug = false;
     bool m_debugRead = false;
-    std::chrono::steady_clock::time_point m_debugReadAt{};
+    uint64_t m_debugChanges = 0;
 };
 
 }  // namespace
