@@ -24,26 +24,7 @@ namespace {
 
 const std::string kScanner = std::string(OV_BIN_DIR) + "/orvane-scan";
 
-// Sets an environment variable for the test and puts the old value back.
-class EnvironmentValue {
-public:
-    EnvironmentValue(const char* name, const std::string& value) : m_name(name) {
-        if (const char* old = std::getenv(name)) m_old = old, m_had = true;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~EnvironmentValue() {
-        if (m_had) {
-            ::setenv(m_name, m_old.c_str(), 1);
-        } else {
-            ::unsetenv(m_name);
-        }
-    }
-
-private:
-    const char* m_name;
-    std::string m_old;
-    bool m_had = false;
-};
+using regtool::EnvironmentValue;
 
 // The base names of the findings in orvane-scan's JSON lines.
 std::multiset<std::string> foundNames(const std::string& json) {

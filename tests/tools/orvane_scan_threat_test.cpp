@@ -32,25 +32,7 @@ namespace {
 
 const std::string kScanner = std::string(OV_BIN_DIR) + "/orvane-scan";
 
-class EnvironmentValue {
-public:
-    EnvironmentValue(const char* name, const std::string& value) : m_name(name) {
-        if (const char* old = std::getenv(name)) m_old = old, m_had = true;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~EnvironmentValue() {
-        if (m_had) {
-            ::setenv(m_name, m_old.c_str(), 1);
-        } else {
-            ::unsetenv(m_name);
-        }
-    }
-
-private:
-    const char* m_name;
-    std::string m_old;
-    bool m_had = false;
-};
+using regtool::EnvironmentValue;
 
 struct ScanRun {
     int exitCode = -1;  // -1 when the program did not end by itself in time

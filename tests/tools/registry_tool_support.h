@@ -1,5 +1,6 @@
 // Runs a built tool as a child process for the registry tool tests.
 #pragma once
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,30 @@ class TempFolder {
 
   private:
     std::string m_path;
+};
+
+// Sets an environment variable for the life of the object and puts the old
+// value back.
+class EnvironmentValue {
+public:
+    EnvironmentValue(const char* name, const std::string& value) : m_name(name) {
+        if (const char* old = std::getenv(name)) m_old = old, m_had = true;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~EnvironmentValue() {
+        if (m_had) {
+            ::setenv(m_name, m_old.c_str(), 1);
+        } else {
+            ::unsetenv(m_name);
+        }
+    }
+    EnvironmentValue(const EnvironmentValue&) = delete;
+    EnvironmentValue& operator=(const EnvironmentValue&) = delete;
+
+private:
+    const char* m_name;
+    std::string m_old;
+    bool m_had = false;
 };
 
 }  // namespace regtool

@@ -2,25 +2,9 @@
 
 #include <cstdio>
 
-namespace {
+#include "platform/text.h"
 
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
+namespace {
 
 void AppendEscape(std::string& out, char16_t unit) {
     char buf[8];
@@ -57,14 +41,12 @@ std::string JsonString(std::u16string_view text) {
             AppendEscape(out, c);
         } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
                    text[i + 1] <= 0xDFFF) {
-            char32_t cp = 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) +
-                          (static_cast<char32_t>(text[i + 1]) - 0xDC00);
-            AppendUtf8(out, cp);
+            out += platform::toUtf8(text.substr(i, 2));
             ++i;
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             AppendEscape(out, c);
         } else {
-            AppendUtf8(out, c);
+            out += platform::toUtf8(text.substr(i, 1));
         }
     }
     out += "\"";
