@@ -116,7 +116,9 @@ TEST(ThreatScan, EachSettingSwitchesItsStepOn) {
         auto messages = box.run(&request);
         SKIP_WITHOUT_PRIVILEGES(box);
         EXPECT_EQ(textsOf(messages, SCANMSG_SCAN_LOCATION), kAlwaysAnnounced);
-        if (c.field) EXPECT_EQ(request.*c.field, 0);
+        if (c.field) {
+            EXPECT_EQ(request.*c.field, 0);
+        }
 
         box.setSetting(c.setting, 1);
         threatScanHooks().highestProcessId = std::min<uint32_t>(platform::maxProcessId(), 65535);
@@ -125,7 +127,9 @@ TEST(ThreatScan, EachSettingSwitchesItsStepOn) {
         expected.insert(expected.end(), kAlwaysAnnounced.begin(), kAlwaysAnnounced.end());
         EXPECT_EQ(textsOf(messages, SCANMSG_SCAN_LOCATION), expected)
             << show(textsOf(messages, SCANMSG_SCAN_LOCATION));
-        if (c.field) EXPECT_EQ(request.*c.field, 1);
+        if (c.field) {
+            EXPECT_EQ(request.*c.field, 1);
+        }
     }
 }
 

@@ -76,8 +76,11 @@ TEST_F(PathTest, DefaultDriveMapConvertsBothWays) {
         {u"Q:\\x", ""},  // unmapped
         {u"", ""},
     };
-    for (const auto& c : toHost)
-        if (c.host) EXPECT_EQ(toHostPath(c.windows), c.host) << toUtf8(c.windows);
+    for (const auto& c : toHost) {
+        if (c.host) {
+            EXPECT_EQ(toHostPath(c.windows), c.host) << toUtf8(c.windows);
+        }
+    }
 
     struct Back {
         const char* host;

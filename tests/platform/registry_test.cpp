@@ -320,7 +320,7 @@ TEST_F(RegistryTest, ChangeByAnotherProcessIsSeenAtTheNextRead) {
 // commit and after this process's own write, and the value read then is new.
 TEST_F(RegistryTest, ChangeCountMovesAtTheNextCallAfterAnyCommit) {
     const RegRoot lm = RegRoot::LocalMachine;
-    const std::u16string key = u"SOFTWARE\Orvane\Wardline\Settings";
+    const std::u16string key = u"SOFTWARE\\Orvane\\Wardline\\Settings";
     ASSERT_EQ(platform::writeDword(lm, key, u"Debug", 0), 0u);
     uint32_t v = 7;
     ASSERT_EQ(platform::readDword(lm, key, u"Debug", v), 0u);

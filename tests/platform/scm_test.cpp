@@ -294,7 +294,9 @@ TEST(ScmHost, UnitsOfThisMachineNameTheirProgramsByAbsolutePath) {
     if (units.empty()) GTEST_SKIP() << "this machine has no systemd unit files";
     for (const detail::SystemdUnit& unit : units) {
         EXPECT_TRUE(unit.name.size() > 8 && unit.name.find("@.") == std::string::npos) << unit.name;
-        if (!unit.program.empty()) EXPECT_EQ(unit.program.front(), '/') << unit.name;
+        if (!unit.program.empty()) {
+            EXPECT_EQ(unit.program.front(), '/') << unit.name;
+        }
     }
 }
 
