@@ -67,6 +67,17 @@ uint8_t DatabaseKeyByte();
 bool DatabaseContains(const char* hashText);
 uint32_t GenerateCryptoMd5Buffer(const void* data, uint32_t size, const char16_t* name,
                                  const char16_t* extra);
+// The MD5 of a block of bytes, and which step of the crypto library failed.
+struct Md5Result {
+    enum class Step { Done, ContextFailed, UpdateFailed, FinishFailed };
+    Step step = Step::ContextFailed;
+    uint8_t digest[16] = {};
+};
+Md5Result HashBytes(const void* data, uint32_t size);
+// What GenerateCryptoMd5Buffer does once the bytes are hashed: its traces,
+// the lookup and the report. size is the byte count the traces name.
+uint32_t JudgeMd5Result(const Md5Result& md5, uint32_t size, const char16_t* name,
+                        const char16_t* extra);
 void ScanHashData(const char16_t* hashText, const char16_t* name, const char16_t* extra);
 void AddFileToReport(const char16_t* name, const char16_t* hashText, const char16_t* threatType,
                      const char16_t* extra);

@@ -7,6 +7,7 @@
 
 #include "common/scan_codes.h"
 #include "engine/engine_internal.h"
+#include "engine/read_ahead.h"
 #include "platform/error.h"
 #include "platform/fs.h"
 #include "platform/text.h"
@@ -20,6 +21,20 @@ constexpr uint64_t kMaxScannedFileBytes = 5u * 1024 * 1024;
 uint32_t OpenForScan(std::u16string_view path, platform::File& file) {
     return platform::File::open(path, platform::kGenericRead, platform::kShareRead,
                                 platform::Disposition::OpenExisting, file);
+}
+
+// OpenForScan, or the file a read-ahead worker opened at this very path a
+// moment ago with the same access and sharing (and its digest, if any).
+uint32_t OpenOrTakeAhead(std::u16string_view path, platform::File& file, ReadAheadResult& ahead,
+                         bool& taken) {
+    ReadAhead* readAhead = CurrentReadAhead();
+    taken = readAhead && readAhead->take(path, ahead);
+    if (taken) {
+        file = std::move(ahead.file);
+        platform::setLastError(platform::kErrorSuccess);  // as a successful open leaves it
+        return 0;
+    }
+    return OpenForScan(path, file);
 }
 
 // The path as the caller gave it, and without the quotation marks around a
@@ -73,10 +88,12 @@ int32_t __ScanFile(char16_t* path, const char16_t* extra) {
               extra, translated.get());
 
     platform::File file;
+    ReadAheadResult ahead;
+    bool takenAhead = false;
     std::u16string opened;
     if (translated && platform::length16(translated.get()) >= 3) {
         SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile [INFO] Step 4 -> %s", translated.get());
-        uint32_t error = OpenForScan(translated.get(), file);
+        uint32_t error = OpenOrTakeAhead(translated.get(), file, ahead, takenAhead);
         if (error != 0) {
             SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile [INFO] Step 5, err %d",
                       static_cast<int>(error));
@@ -91,7 +108,7 @@ int32_t __ScanFile(char16_t* path, const char16_t* extra) {
         SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile [INFO] Step 9");
     } else {
         SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile [INFO] Step 2");
-        uint32_t error = OpenForScan(path, file);
+        uint32_t error = OpenOrTakeAhead(path, file, ahead, takenAhead);
         if (error != 0) {
             SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile failed, pFileName: %s, err: %d", path,
                       static_cast<int>(error));
@@ -113,15 +130,27 @@ int32_t __ScanFile(char16_t* path, const char16_t* extra) {
     uint64_t size = 0;
     // The full 64-bit size decides: a file of 4 GiB and a few bytes is large,
     // not a few bytes long.
-    if (file.size(size) == 0 && size < kMaxScannedFileBytes) {
+    platform::FileIdentity identity;
+    if (file.identity(identity) == 0 && identity.size < kMaxScannedFileBytes) {
+        size = identity.size;
         SendOVMsg(SCANMSG_DEBUG, u" __ScanFile, size: %d", static_cast<int>(size));
-        std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[size ? size : 1]());
-        if (buffer) {
+        // A digest a read-ahead worker made of this very version of the file
+        // stands for reading it here; the messages are the same either way.
+        const bool readAhead = ahead.hashed && ahead.identity == identity;
+        std::unique_ptr<uint8_t[]> buffer;
+        if (!readAhead) buffer.reset(new (std::nothrow) uint8_t[size ? size : 1]);
+        if (readAhead || buffer) {
             SendOVMsg(SCANMSG_DEBUG, u" __ScanFile, heap ok");
             WaitWhilePaused();
             uint32_t done = 0;
             uint32_t error = 0;
-            while (done < size) {
+            if (readAhead) {
+                done = ahead.bytes;
+            } else if (takenAhead) {
+                // A worker may have read some of it: from its start again.
+                error = file.seek(0, platform::SeekOrigin::Begin);
+            }
+            while (!readAhead && error == 0 && done < size) {
                 uint32_t got = 0;
                 error = file.read(buffer.get() + done, static_cast<uint32_t>(size) - done, got);
                 if (error != 0 || got == 0) break;
@@ -132,7 +161,10 @@ int32_t __ScanFile(char16_t* path, const char16_t* extra) {
                           u" >>>>>>>>>>>>> __ScanFile, The file we going to check: [Sizes: %d <> "
                           u"%d ] %s",
                           static_cast<int>(size), static_cast<int>(done), name);
-                GenerateCryptoMd5Buffer(buffer.get(), done, name, extra);
+                if (readAhead)
+                    JudgeMd5Result(ahead.md5, done, name, extra);
+                else
+                    GenerateCryptoMd5Buffer(buffer.get(), done, name, extra);
                 ScanRequest* request = CurrentRequest();
                 if (request && request->deepScan == 1) {
                     SendOVMsg(SCANMSG_DEBUG, u" __ScanFile, going deep...start");

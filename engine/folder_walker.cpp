@@ -1,6 +1,7 @@
 // The folder walker: every folder-based scan (threat-scan locations, full
 // scan, custom folder) hands its files to the file scanner through FindF,
 // with the smart extension filter and the archive hand-off.
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "common/registry_names.h"
 #include "common/scan_codes.h"
 #include "engine/engine_internal.h"
+#include "engine/read_ahead.h"
 #include "engine/walker_paths.h"
 #include "platform/fs.h"
 #include "platform/path.h"
@@ -18,6 +20,9 @@ namespace {
 // The checks lower-case at most this many units of a path, the size of the
 // walker's path buffers.
 constexpr size_t kPathUnits = 2048;
+// Entries of a folder listed ahead of the walk, for the read-ahead's plan.
+constexpr size_t kListedAhead = 64;
+constexpr uint64_t kMaxScannedFileBytes = 5u * 1024 * 1024;
 
 // Letter sequences a path must end in to be scanned under the smart filter.
 // "oxx" is the sequence the product has always listed; "ocx" is not in it.
@@ -72,6 +77,24 @@ bool mayDescendInto(const std::u16string& folder) {
     return platform::driveRoot(owner) == platform::driveRoot(letter);
 }
 
+bool isFolderEntry(const platform::FindData& entry) {
+    return (entry.attributes & platform::kAttrReparsePoint) == 0 &&
+           (entry.attributes & platform::kAttrDirectory) != 0;
+}
+
+// Whether the walk will hand the entry to the file scanner, which will read
+// it: a guess for the read-ahead, made with the walk's own tests. A wrong
+// guess costs a read, never a verdict.
+// The checks lower-case the path in place, as the walk's own do.
+bool willBeRead(const platform::FindData& entry, std::vector<char16_t>& path, int32_t smart,
+                int32_t scanArchives) {
+    if (isFolderEntry(entry) || (entry.attributes & platform::kAttrDevice) != 0) return false;
+    const bool isLink = (entry.attributes & platform::kAttrReparsePoint) != 0;
+    if (!isLink && entry.size >= kMaxScannedFileBytes) return false;
+    if (IsArchiveExt(path.data()) && scanArchives == 1 && !isLink) return false;
+    return smart == 0 || CheckFileExt(path.data()) != 0;
+}
+
 }  // namespace
 
 std::u16string PathToHandOn(const std::u16string& original, const char16_t* lowered) {
@@ -104,73 +127,110 @@ int32_t FindF(const char16_t* folder, int32_t smart) {
     SendOVMsg(SCANMSG_DEBUG, u"FindF: ->> Start path: %s", pattern.c_str());
 
     int32_t count = 0;
+    ReadAheadScope readAheadScope;
+    ReadAhead* readAhead = CurrentReadAhead();
     platform::FindFile find;
     platform::FindData entry;
-    if (platform::FindFile::first(pattern, find, entry) == 0) {
-        do {
-            if (RunFlag() == 0) {
-                SendOVMsg(SCANMSG_DEBUG, u"FindF: Thread Status FALSE!");
-                break;
-            }
-            if (entry.name == u"." || entry.name == u"..") continue;
+    // The entries listed but not yet walked. Those before the next
+    // sub-folder are planned for the read-ahead; the files after it come
+    // only once that sub-folder's whole tree has been walked.
+    std::deque<platform::FindData> listed;
+    size_t planned = 0;  // entries at the front of listed already planned
+    // The walk never asks whether an entry is hidden.
+    bool listingEnded = platform::FindFile::first(pattern, find, entry,
+                                                  platform::FindFile::Detail::NoHiddenOrSystem) != 0;
+    if (!listingEnded) listed.push_back(std::move(entry));
+    auto listAhead = [&] {
+        // Listed in batches, so that the workers are woken once per batch
+        // rather than once per file.
+        const bool refill = listed.size() <= kListedAhead / 2;
+        while (refill && !listingEnded && listed.size() < kListedAhead) {
+            platform::FindData more;
+            if (find.next(more) == 0)
+                listed.push_back(std::move(more));
+            else
+                listingEnded = true;
+        }
+        if (!readAhead) return;
+        std::vector<ReadAhead::Planned> paths;
+        for (; planned < listed.size() && !isFolderEntry(listed[planned]); ++planned) {
+            const std::u16string full = base + std::u16string(joiner) + listed[planned].name;
+            std::vector<char16_t> lowered(full.begin(), full.end());
+            lowered.push_back(0);
+            // Planned as the path the file scanner will open.
+            if (willBeRead(listed[planned], lowered, smart, scanArchives))
+                paths.push_back({PathToHandOn(full, lowered.data()), listed[planned].size});
+        }
+        if (!paths.empty()) readAhead->plan(std::move(paths));
+    };
+    for (;;) {
+        listAhead();
+        if (listed.empty()) break;
+        entry = std::move(listed.front());
+        listed.pop_front();
+        if (planned > 0) --planned;
+        if (RunFlag() == 0) {
+            SendOVMsg(SCANMSG_DEBUG, u"FindF: Thread Status FALSE!");
+            break;
+        }
+        if (entry.name == u"." || entry.name == u"..") continue;
 
-            // A symbolic link is an entry like any other but never a folder
-            // to descend into: a link back up the tree would never end.
-            const bool isLink = (entry.attributes & platform::kAttrReparsePoint) != 0;
-            const bool isFolder = !isLink && (entry.attributes & platform::kAttrDirectory) != 0;
-            // FIFOs, sockets and device nodes are counted but never opened:
-            // a read of one can block forever or never end.
-            const bool isDevice = (entry.attributes & platform::kAttrDevice) != 0;
-            const std::u16string full = base + std::u16string(joiner) + entry.name;
+        // A symbolic link is an entry like any other but never a folder
+        // to descend into: a link back up the tree would never end.
+        const bool isLink = (entry.attributes & platform::kAttrReparsePoint) != 0;
+        const bool isFolder = !isLink && (entry.attributes & platform::kAttrDirectory) != 0;
+        // FIFOs, sockets and device nodes are counted but never opened:
+        // a read of one can block forever or never end.
+        const bool isDevice = (entry.attributes & platform::kAttrDevice) != 0;
+        const std::u16string full = base + std::u16string(joiner) + entry.name;
 
-            if (isFolder && full.size() > 2) {
-                if (mayDescendInto(full)) {
-                    SendOVMsg(SCANMSG_DEBUG, u"FindF: Folder: %s", full.c_str());
-                    // Sub-folders are always walked with the smart filter on.
-                    FindF(full.c_str(), 1);
-                } else {
-                    SendOVMsg(SCANMSG_DEBUG,
-                              u"FindF: Folder not entered (another drive or a system folder): %s",
-                              full.c_str());
-                }
-            }
-
-            SendOVMsg(SCANMSG_DEBUG, u"FindF: File: %s", full.c_str());
-            SendOVMsg(SCANMSG_OBJECT_TICK, u"");
-            if (full.size() <= 2) continue;
-
-            std::vector<char16_t> checked(full.begin(), full.end());
-            checked.push_back(0);
-            const bool archive = IsArchiveExt(checked.data()) != 0;
-            bool handOn = false;
-            // Only a file of its own goes to the archiver: a link may lead to
-            // a FIFO the archiver would wait on, and its target is scanned
-            // where it lives.
-            if (archive && scanArchives == 1 && !isFolder && !isDevice && !isLink) {
-                const std::u16string handed = PathToHandOn(full, checked.data());
-                SendOVMsg(SCANMSG_DEBUG, u"FindF: Scan In Archive: %s ", handed.c_str());
-                std::lock_guard<std::recursive_mutex> lock(ArchiveLock());
-                DoScanInArchive(handed.c_str());
-            } else if (smart == 0) {
-                SendOVMsg(SCANMSG_DEBUG, u"FindF: Not Smart Scan");
-                handOn = true;
-            } else if (CheckFileExt(checked.data())) {
-                SendOVMsg(SCANMSG_DEBUG, u"FindF: Smart Scan -> CheckFileExt");
-                handOn = true;
-            }
-            if (!handOn) continue;
-            if (isDevice) {
-                SendOVMsg(SCANMSG_DEBUG, u"FindF: Not a regular file, not opened: %s",
+        if (isFolder && full.size() > 2) {
+            if (mayDescendInto(full)) {
+                SendOVMsg(SCANMSG_DEBUG, u"FindF: Folder: %s", full.c_str());
+                // Sub-folders are always walked with the smart filter on.
+                FindF(full.c_str(), 1);
+            } else {
+                SendOVMsg(SCANMSG_DEBUG,
+                          u"FindF: Folder not entered (another drive or a system folder): %s",
                           full.c_str());
-                continue;
             }
-            std::u16string handed = PathToHandOn(full, checked.data());
-            std::vector<char16_t> buffer(handed.begin(), handed.end());
-            buffer.push_back(0);
-            __ScanFile(buffer.data(), nullptr);
-            // The count is of files; a folder handed on only fails to open.
-            if (!isFolder) ++count;
-        } while (find.next(entry) == 0);
+        }
+
+        SendOVMsg(SCANMSG_DEBUG, u"FindF: File: %s", full.c_str());
+        SendOVMsg(SCANMSG_OBJECT_TICK, u"");
+        if (full.size() <= 2) continue;
+
+        std::vector<char16_t> checked(full.begin(), full.end());
+        checked.push_back(0);
+        const bool archive = IsArchiveExt(checked.data()) != 0;
+        bool handOn = false;
+        // Only a file of its own goes to the archiver: a link may lead to
+        // a FIFO the archiver would wait on, and its target is scanned
+        // where it lives.
+        if (archive && scanArchives == 1 && !isFolder && !isDevice && !isLink) {
+            const std::u16string handed = PathToHandOn(full, checked.data());
+            SendOVMsg(SCANMSG_DEBUG, u"FindF: Scan In Archive: %s ", handed.c_str());
+            std::lock_guard<std::recursive_mutex> lock(ArchiveLock());
+            DoScanInArchive(handed.c_str());
+        } else if (smart == 0) {
+            SendOVMsg(SCANMSG_DEBUG, u"FindF: Not Smart Scan");
+            handOn = true;
+        } else if (CheckFileExt(checked.data())) {
+            SendOVMsg(SCANMSG_DEBUG, u"FindF: Smart Scan -> CheckFileExt");
+            handOn = true;
+        }
+        if (!handOn) continue;
+        if (isDevice) {
+            SendOVMsg(SCANMSG_DEBUG, u"FindF: Not a regular file, not opened: %s",
+                      full.c_str());
+            continue;
+        }
+        std::u16string handed = PathToHandOn(full, checked.data());
+        std::vector<char16_t> buffer(handed.begin(), handed.end());
+        buffer.push_back(0);
+        __ScanFile(buffer.data(), nullptr);
+        // The count is of files; a folder handed on only fails to open.
+        if (!isFolder) ++count;
     }
     find.close();
 

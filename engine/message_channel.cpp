@@ -13,13 +13,21 @@
 
 namespace {
 
-// Every trace is sent, even while no receiver of ours keeps trace texts
-// (Debug off): a receiver sees each message, so one that counts messages or
-// follows their order would notice a skipped trace, and the window cannot
-// tell us in advance what it will do with the next one (its Debug setting
-// may change between two messages). What a message costs is kept small
-// instead: no lock unless a pause is asked for, one window lookup, and a
-// receiver that reads its settings without a system call.
+// Traces go only to a window that wants them. Our receivers keep a trace
+// text only while their Debug setting is on and declare so through their
+// message interest; the channel asks once per call, before it builds the
+// text, and skips the call's traces (and the message itself when it is a
+// trace) when the answer is no. A receiver cannot tell the difference:
+// - a skipped message is one it would have dropped, by its own word, at the
+//   moment the channel asked;
+// - the traces of one call are sent back to back, with nothing the outside
+//   can see in between, so one answer for all of them is the answer the
+//   receiver would have given had its setting changed just after the call;
+//   a change of the setting takes effect at the next call;
+// - every message other than a trace is sent as before, and a receiver
+//   without an interest gets every trace.
+// The pause gate is passed once per call even when nothing is sent, so a
+// pause still stops the scan at its next message.
 //
 // A text of this many bytes or more is not sent at all.
 constexpr size_t kMessageBufferBytes = 8192;
@@ -36,7 +44,14 @@ int32_t SendOVMsg(int32_t code, const char16_t* format, ...) {
     ScanRequest* request = CurrentRequest();
     const platform::WindowHandle window = request ? request->hwndNotify : 0;
     if (window == 0) return code;
-    auto trace = [window](const char16_t* text) { Deliver(window, SCANMSG_DEBUG, text); };
+    const bool traces = platform::windowWantsMessage(window, SCANMSG_DEBUG);
+    if (!traces && code == SCANMSG_DEBUG) {
+        WaitWhilePaused();
+        return code;
+    }
+    auto trace = [window, traces](const char16_t* text) {
+        if (traces) Deliver(window, SCANMSG_DEBUG, text);
+    };
     if (!format) format = u"";
 
     std::u16string buffer;

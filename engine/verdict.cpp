@@ -44,14 +44,36 @@ bool AllocateInfectionTable() {
 
 void ReleaseInfectionTable() { g_infections.reset(); }
 
+Md5Result HashBytes(const void* data, uint32_t size) {
+    Md5Result result;
+    Md5Hasher hasher;
+    if (!hasher.ok()) {
+        result.step = Md5Result::Step::ContextFailed;
+    } else if (!hasher.update(data, size)) {
+        result.step = Md5Result::Step::UpdateFailed;
+    } else if (!hasher.finish(result.digest)) {
+        result.step = Md5Result::Step::FinishFailed;
+    } else {
+        result.step = Md5Result::Step::Done;
+    }
+    return result;
+}
+
 uint32_t GenerateCryptoMd5Buffer(const void* data, uint32_t size, const char16_t* name,
                                  const char16_t* extra) {
+    return JudgeMd5Result(HashBytes(data, size), size, name, extra);
+}
+
+// The traces are those of hashing step by step; the digest was made before
+// the first of them, which only moves when the hashing happens.
+uint32_t JudgeMd5Result(const Md5Result& md5, uint32_t size, const char16_t* name,
+                        const char16_t* extra) {
+    using Step = Md5Result::Step;
     SendOVMsg(SCANMSG_DEBUG, u" GenerateCryptoMd5Buffer Start");
     SendOVMsg(SCANMSG_DEBUG,
               u" >>>>>>>>>>>>> GenerateCryptoMd5Buffer, step 1,Size: %d, File: %s, Extra: %s",
               static_cast<int>(size), name, extra);
-    Md5Hasher hasher;
-    if (!hasher.ok()) {
+    if (md5.step == Step::ContextFailed) {
         SendOVMsg(SCANMSG_DEBUG, u" GenerateCryptoMd5Buffer, step 2");
         SendOVMsg(SCANMSG_DEBUG, u" GenerateCryptoMd5Buffer -> CryptCreateHash Error: %d",
                   static_cast<int>(platform::kErrorInvalidFunction));
@@ -59,17 +81,16 @@ uint32_t GenerateCryptoMd5Buffer(const void* data, uint32_t size, const char16_t
     }
     SendOVMsg(SCANMSG_DEBUG, u" GenerateCryptoMd5Buffer, step 2");
     SendOVMsg(SCANMSG_DEBUG, u" GenerateCryptoMd5Buffer, step 3");
-    if (!hasher.update(data, size)) {
+    if (md5.step == Step::UpdateFailed) {
         SendOVMsg(SCANMSG_DEBUG, u" GenerateCryptoMd5Buffer -> CryptHashData Error: %d",
                   static_cast<int>(platform::kErrorInvalidFunction));
         return platform::kErrorInvalidFunction;
     }
     SendOVMsg(SCANMSG_DEBUG, u" GenerateCryptoMd5Buffer, step 4");
     uint32_t result = 0;
-    uint8_t digest[16];
-    if (hasher.finish(digest)) {
+    if (md5.step == Step::Done) {
         SendOVMsg(SCANMSG_DEBUG, u" GenerateCryptoMd5Buffer, step 5");
-        std::u16string hashText = names::digestTextUpper(digest);
+        std::u16string hashText = names::digestTextUpper(md5.digest);
         SendOVMsg(SCANMSG_DEBUG, u" GenerateCryptoMd5Buffer, step 6");
         ScanHashData(hashText.c_str(), name, extra);
         SendOVMsg(SCANMSG_DEBUG, u" GenerateCryptoMd5Buffer, step 7");

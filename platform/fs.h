@@ -47,6 +47,20 @@ enum class SeekOrigin { Begin, Current, End };
 // created through a dangling symbolic link (5). An existing file opened with
 // CreateAlways or OpenAlways succeeds with 183 as the last error, as on
 // Windows. Move-only; closes on destruction.
+// What tells one version of a file from another. The change time is kept
+// by the system (no program can set it) and moves at every write, so two
+// equal identities taken at different moments mean the content did not
+// change in between, provided the change time was already older than the
+// system's clock tick at the first moment.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    uint64_t size = 0;
+    int64_t modifiedNs = 0;  // since 1970, UTC
+    int64_t changedNs = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
 class File {
 public:
     File() = default;
@@ -63,6 +77,7 @@ public:
     [[nodiscard]] uint32_t read(void* buffer, uint32_t size, uint32_t& bytesRead);
     [[nodiscard]] uint32_t write(const void* data, uint32_t size, uint32_t& bytesWritten);
     [[nodiscard]] uint32_t size(uint64_t& out) const;
+    [[nodiscard]] uint32_t identity(FileIdentity& out) const;
     [[nodiscard]] uint32_t seek(int64_t offset, SeekOrigin origin);
     [[nodiscard]] uint32_t setEndOfFile();
     void close();
@@ -132,9 +147,15 @@ public:
     FindFile(const FindFile&) = delete;
     FindFile& operator=(const FindFile&) = delete;
 
+    // What an entry's attributes hold: everything, or only what the entry's
+    // type and mode tell (folder, link, device, read-only; a file counts as
+    // archive), without the hidden, system and archive bits kept beside it,
+    // which cost another look at each entry.
+    enum class Detail { Full, NoHiddenOrSystem };
+
     // 0 and the first entry; 2 when nothing matches, 3 when the folder is missing.
     [[nodiscard]] static uint32_t first(std::u16string_view pattern, FindFile& out,
-                                        FindData& entry);
+                                        FindData& entry, Detail detail = Detail::Full);
     // 0 and the next entry; 18 at the end.
     [[nodiscard]] uint32_t next(FindData& entry);
     void close();

@@ -30,6 +30,19 @@ void destroyWindow(WindowHandle window);
 
 bool isWindow(WindowHandle window);
 
+// Which messages a receiver would do nothing with at this moment: false for
+// a code means a message of that code, sent now, would leave no trace in
+// the receiver. A sender may ask (windowWantsMessage) and then skip building
+// and sending it; sendMessage itself still delivers everything it is given.
+// The interest runs on the asking thread; for a thread-safe window it runs
+// under the window's call lock, one call at a time with the receiver.
+using MessageInterest = std::function<bool(uint32_t code)>;
+void setMessageInterest(WindowHandle window, MessageInterest interest);
+
+// True unless the window declared no interest in the code right now; false
+// for a window that does not exist (a send to it would fail).
+bool windowWantsMessage(WindowHandle window, uint32_t code);
+
 // SendMessage: delivers (code, text) and returns the receiver's result once
 // it has been handled. 0 with last error 1400 for an unknown window. A send
 // to an OwnerThread window from its own thread runs the receiver at once.

@@ -105,6 +105,9 @@ std::u16string rootName(RegRoot root, bool longForm);  // "HKLM" or "HKEY_LOCAL_
 // install root's registry.db). Read at each open, so a test can point it
 // elsewhere by changing the variable.
 std::string registryFilePath();
+// Whether path is that file now; unlike comparing with registryFilePath()
+// it allocates nothing, for checks made at every cached read.
+bool isRegistryFilePath(const std::string& path);
 
 // Points this process (and the programs it starts) at another registry
 // file, as setting ORVANE_REGISTRY does; an empty path returns to the

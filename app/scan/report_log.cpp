@@ -11,6 +11,10 @@ namespace {
 
 // Every line of the log ends in line feed then carriage return, in this order.
 constexpr char16_t kLineEnd[] = u"\n\r";
+constexpr char kLineEndAnsi[] = "\n\r";
+// Debug lines wait in memory for at most this many bytes or this long.
+constexpr size_t kFlushBytes = 64 * 1024;
+constexpr auto kFlushInterval = std::chrono::milliseconds(200);
 constexpr char kDebugPrefix[] = "*** DEBUG *** ";
 
 constexpr char16_t kHeaderLabel[] = u"Wardline";
@@ -52,16 +56,27 @@ std::u16string ReportLogFileName(const ReportTime& t) {
                               t.minute, t.second);
 }
 
+ReportLog::~ReportLog() { flush(); }
+
 void ReportLog::writeText(const std::u16string& text) {
     // This platform's ANSI code page is UTF-8: nothing is lost in the log.
     std::string ansi = platform::toAnsi(text);
     size_t end = ansi.find('\0');
     if (end != std::string::npos) ansi.resize(end);
+    m_pending += ansi;
+    flush();
+}
+
+void ReportLog::flush() {
+    m_lastFlush = std::chrono::steady_clock::now();
+    if (m_pending.empty() || !m_file.isOpen()) return;
     uint32_t written = 0;
-    (void)m_file.write(ansi.data(), static_cast<uint32_t>(ansi.size()), written);
+    (void)m_file.write(m_pending.data(), static_cast<uint32_t>(m_pending.size()), written);
+    m_pending.clear();
 }
 
 int32_t ReportLog::open(const char16_t* scanTypeText) {
+    flush();
     m_file.close();
     SetWorkDirToInstallRoot();
     const ReportTime t = m_clock();
@@ -87,21 +102,24 @@ int32_t ReportLog::open(const char16_t* scanTypeText) {
 
 int32_t ReportLog::writeLine(const char16_t* text, bool debug) {
     if (!text || !m_file.isOpen()) return 0;
-    std::u16string line;
-    if (debug) line = platform::ascii16(kDebugPrefix);
     // A text is one line: the results list reads the log line by line, so a
     // line break inside a file name ("a\n Infected Generic ...: c:\x.dll")
     // would make up a finding for another file. Breaks inside the text
     // become "?" (no file name holds one); those at its end, as " Hidden
     // process: %s\n" carries, stay.
-    std::u16string body(text);
+    std::string body = platform::toAnsi(text);
     size_t end = body.size();
-    while (end > 0 && (body[end - 1] == u'\n' || body[end - 1] == u'\r')) --end;
+    while (end > 0 && (body[end - 1] == '\n' || body[end - 1] == '\r')) --end;
     for (size_t i = 0; i < end; ++i)
-        if (body[i] == u'\n' || body[i] == u'\r') body[i] = u'?';
-    line += body;
-    line += kLineEnd;
-    writeText(line);
+        if (body[i] == '\n' || body[i] == '\r') body[i] = '?';
+    if (debug) m_pending += kDebugPrefix;
+    m_pending += body;
+    m_pending += kLineEndAnsi;
+    // Report lines reach the file at once; debug lines, thousands a second
+    // while Debug is on, in blocks, and never later than a moment after.
+    if (!debug || m_pending.size() >= kFlushBytes ||
+        std::chrono::steady_clock::now() - m_lastFlush >= kFlushInterval)
+        flush();
     return 1;
 }
 
@@ -118,6 +136,7 @@ int32_t ReportLog::writeFooter(int32_t objectsScanned, int32_t infectedCount) {
     }
     writeText(platform::format16(u"\n\r\n\r Ended On: %d/%d/%d/ %d:%d:%d\n\r\n\r%s\n\r\n\r",
                                  t.month, t.day, t.year, t.hour, t.minute, t.second, kCredit));
+    flush();
     m_file.close();
     return 1;
 }

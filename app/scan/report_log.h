@@ -4,6 +4,7 @@
 // lines while the scan runs, a footer with the totals at the end. The
 // results list and the reports dialog read these files.
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -33,13 +34,19 @@ std::u16string ReportLogFileName(const ReportTime& time);
 class ReportLog {
 public:
     explicit ReportLog(ReportClock clock = CurrentUtcTime) : m_clock(std::move(clock)) {}
+    ~ReportLog();  // writes what is still held
+    ReportLog(const ReportLog&) = delete;
+    ReportLog& operator=(const ReportLog&) = delete;
 
     // Moves to the install root, creates (replaces) logs\Orvane_*.log and
     // writes the header. 1, or 0 when the file cannot be created (every
     // later write is then skipped).
     int32_t open(const char16_t* scanTypeText);
     // A report line, or a debug line ("*** DEBUG *** " first). 1, or 0 for
-    // a null text or when no log is open.
+    // a null text or when no log is open. A report line is in the file when
+    // this returns; debug lines are held and written in blocks of up to
+    // 64 KiB, at the latest with the first line written 200 ms after the
+    // last write, and with any report line, the footer or the next open.
     int32_t writeLine(const char16_t* text, bool debug);
     // Writes the totals and the end time, closes the file. 1, or 0 when no
     // log is open.
@@ -51,9 +58,12 @@ public:
 
 private:
     void writeText(const std::u16string& text);
+    void flush();
 
     ReportClock m_clock;
     platform::File m_file;
+    std::string m_pending;  // debug lines not yet written
+    std::chrono::steady_clock::time_point m_lastFlush{};
     std::u16string m_path;
 };
 

@@ -26,6 +26,7 @@ constexpr uint32_t kKeptBits = kAttrHidden | kAttrSystem | kAttrArchive;
 // The kept bits from the extended attribute; false when it is absent or
 // not in the "0x<hex>" text form.
 bool readDosBits(const std::string& hostPath, uint32_t& bits) {
+    if (hostPath.empty()) return false;
     char text[64] = {};
     ssize_t n = ::lgetxattr(hostPath.c_str(), kDosAttributeName, text, sizeof text - 1);
     if (n <= 2 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X')) return false;

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "platform/linux/drive_map_internal.h"
+#include "platform/linux/fork_generation.h"
 #include "platform/text.h"
 
 namespace platform::detail {
@@ -67,26 +68,38 @@ class MountWatch {
   public:
     std::vector<std::string> points() {
         std::lock_guard<std::mutex> guard(m_lock);
+        refresh();
+        return m_points;
+    }
+
+    // A number that moves whenever the points may have changed.
+    uint64_t generation() {
+        std::lock_guard<std::mutex> guard(m_lock);
+        refresh();
+        return m_generation;
+    }
+
+  private:
+    void refresh() {
         // A forked child may have a mount namespace of its own.
-        if (m_fd >= 0 && m_pid != ::getpid()) {
+        if (m_fd >= 0 && m_forks != forkGeneration()) {
             ::close(m_fd);
             m_fd = -1;
         }
         if (m_fd < 0) {
             m_fd = ::open("/proc/self/mounts", O_RDONLY | O_CLOEXEC);
-            m_pid = ::getpid();
+            m_forks = forkGeneration();
             m_valid = false;
         }
         if (m_fd >= 0 && m_valid) {
             pollfd event{m_fd, POLLPRI, 0};
-            if (::poll(&event, 1, 0) == 0) return m_points;
+            if (::poll(&event, 1, 0) == 0) return;
         }
         m_points = removableMountPoints(readAll());
         m_valid = m_fd >= 0;
-        return m_points;
+        ++m_generation;
     }
 
-  private:
     std::string readAll() {
         std::string text;
         if (m_fd < 0 || ::lseek(m_fd, 0, SEEK_SET) != 0) return text;
@@ -102,15 +115,18 @@ class MountWatch {
 
     std::mutex m_lock;
     int m_fd = -1;  // kept open for the life of the process, closed on exec
-    pid_t m_pid = 0;
+    uint64_t m_forks = 0;
     bool m_valid = false;
+    uint64_t m_generation = 0;
     std::vector<std::string> m_points;
 };
 
-std::vector<std::string> currentRemovableMountPoints() {
+MountWatch& mountWatch() {
     static MountWatch watch;
-    return watch.points();
+    return watch;
 }
+
+std::vector<std::string> currentRemovableMountPoints() { return mountWatch().points(); }
 
 }  // namespace
 
@@ -129,10 +145,14 @@ std::vector<std::string> removableMountPoints(const std::string& mountsText) {
     return out;
 }
 
-std::vector<DriveMapping> currentDriveMap() {
+namespace {
+
+std::vector<DriveMapping> buildDriveMap(
+    const std::vector<std::pair<char16_t, std::string>>& overrides,
+    const std::vector<std::string>& removable) {
     std::map<char16_t, std::string> letters;
     letters[u'C'] = "/";
-    for (auto& [letter, root] : registryDriveOverrides()) {
+    for (auto& [letter, root] : overrides) {
         std::string folder = normaliseRoot(root);
         if (!folder.empty()) letters[letter] = folder;
     }
@@ -143,7 +163,7 @@ std::vector<DriveMapping> currentDriveMap() {
     // Removable media take the lowest free letters from D: on, leaving Z:
     // for the root when it needs one.
     char16_t next = u'D';
-    for (const auto& point : currentRemovableMountPoints()) {
+    for (const auto& point : removable) {
         if (mapped(point)) continue;
         while (next < u'Z' && letters.count(next)) ++next;
         if (next >= u'Z') break;
@@ -160,6 +180,33 @@ std::vector<DriveMapping> currentDriveMap() {
     std::vector<DriveMapping> out;
     for (auto& [letter, root] : letters) out.push_back({letter, root});
     return out;
+}
+
+}  // namespace
+
+// Built again only when the registry's overrides or the mount table may
+// have changed; every path conversion asks for it, at the cost of one poll.
+std::vector<DriveMapping> currentDriveMap() {
+    static std::mutex lock;
+    static bool valid = false;
+    static uint64_t overridesSeen = 0, mountsSeen = 0;
+    static std::vector<DriveMapping> map;
+    // Generations first, then the data: a change in between leaves an older
+    // generation beside newer data, and the next call builds again.
+    const uint64_t overridesNow = registryDriveOverridesGeneration();
+    const uint64_t mountsNow = mountWatch().generation();
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (valid && overridesNow == overridesSeen && mountsNow == mountsSeen) return map;
+    }
+    auto overrides = registryDriveOverrides();
+    std::vector<std::string> removable = currentRemovableMountPoints();
+    std::lock_guard<std::mutex> guard(lock);
+    map = buildDriveMap(overrides, removable);
+    overridesSeen = overridesNow;
+    mountsSeen = mountsNow;
+    valid = true;
+    return map;
 }
 
 bool isPseudoFileSystemMount(const std::string& hostPath) {

@@ -1,5 +1,6 @@
 // The drive map and mount facts behind path.h; not part of the public API.
 #pragma once
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,6 +17,8 @@ std::vector<DriveMapping> currentDriveMap();
 // The "\DosDevices\X:" REG_SZ values under HKLM\SYSTEM\MountedDevices as
 // letters and host folders, in the order the registry lists them.
 std::vector<std::pair<char16_t, std::string>> registryDriveOverrides();
+// A number that moves whenever those values may have changed.
+uint64_t registryDriveOverridesGeneration();
 
 // Mount points below /media and /run/media, in mount order, from a
 // /proc/self/mounts style text.

@@ -26,6 +26,7 @@ struct FindFile::State {
     int folderFd = -1;               // entries are looked at relative to it
     std::vector<std::string> names;  // host names, in the order they are reported
     size_t index = 0;
+    bool hiddenAndSystem = true;  // whether the DOS bits are read for each entry
 
     ~State() {
         if (folderFd >= 0) ::close(folderFd);
@@ -69,11 +70,14 @@ bool isDriveRoot(const std::string& host) {
     return false;
 }
 
-bool fillEntry(int folderFd, const std::string& folder, const std::string& name, FindData& entry) {
+bool fillEntry(int folderFd, const std::string& folder, const std::string& name,
+               bool hiddenAndSystem, FindData& entry) {
     struct stat st {};
     if (::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
     entry.name = detail::hostNameToWindows(name);
-    entry.attributes = detail::attributesFromStat(st, detail::joinHost(folder, name));
+    entry.attributes = hiddenAndSystem
+                           ? detail::attributesFromStat(st, detail::joinHost(folder, name))
+                           : detail::attributesFromStat(st, std::string());
     entry.size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
     entry.lastWriteUnix = static_cast<int64_t>(st.st_mtim.tv_sec);
     return true;
@@ -115,7 +119,8 @@ void FindFile::close() {
     m_state = nullptr;
 }
 
-uint32_t FindFile::first(std::u16string_view pattern, FindFile& out, FindData& entry) {
+uint32_t FindFile::first(std::u16string_view pattern, FindFile& out, FindData& entry,
+                         Detail detail) {
     out.close();
     entry = FindData{};
     size_t sep = pattern.size();
@@ -134,6 +139,7 @@ uint32_t FindFile::first(std::u16string_view pattern, FindFile& out, FindData& e
     if (namePattern.empty()) return report(kErrorFileNotFound);
 
     auto state = std::make_unique<State>();
+    state->hiddenAndSystem = detail == Detail::Full;
     state->folder = toHostPath(folder);
     if (state->folder.empty()) return report(kErrorPathNotFound);
     state->folderFd = ::open(state->folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -190,7 +196,7 @@ uint32_t FindFile::next(FindData& entry) {
     while (m_state->index < m_state->names.size()) {
         const std::string& name = m_state->names[m_state->index++];
         // An entry removed since the folder was read is skipped.
-        if (fillEntry(m_state->folderFd, m_state->folder, name, entry))
+        if (fillEntry(m_state->folderFd, m_state->folder, name, m_state->hiddenAndSystem, entry))
             return report(kErrorSuccess);
     }
     return report(kErrorNoMoreFiles);

@@ -100,7 +100,16 @@ uint32_t File::open(std::u16string_view path, uint32_t access, uint32_t share,
     // exclusive create is opened as existing the second time.
     for (int round = 0; round < 2; ++round) {
         struct stat before {};
-        bool existed = ::stat(host.c_str(), &before) == 0;
+        // The conversion has just looked the path up; a regular file (not a
+        // link, which stat would follow) needs no second look.
+        struct stat looked {};
+        bool existed = false;
+        if (round == 0 && detail::takeLastLookup(host, looked) && S_ISREG(looked.st_mode)) {
+            before = looked;
+            existed = true;
+        } else {
+            existed = ::stat(host.c_str(), &before) == 0;
+        }
         if (existed) {
             // Never open anything but a regular file: opening a device can
             // have effects of its own, and a FIFO could block.
@@ -155,8 +164,8 @@ uint32_t File::open(std::u16string_view path, uint32_t access, uint32_t share,
             out.close();
             return report(errorFromErrno(err));
         }
-        int fl = ::fcntl(fd, F_GETFL);
-        if (fl >= 0) ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+        // O_NONBLOCK stays: it only kept open() from waiting on a FIFO, and
+        // reads and writes of a regular file never wait for it.
         // As on Windows, opening an existing file with a creating disposition
         // succeeds and leaves "already exists" as the last error.
         setLastError(existed && create ? kErrorAlreadyExists : kErrorSuccess);
@@ -204,6 +213,20 @@ uint32_t File::size(uint64_t& out) const {
     struct stat st {};
     if (::fstat(m_fd, &st) != 0) return report(errorFromErrno(errno));
     out = static_cast<uint64_t>(st.st_size);
+    return report(kErrorSuccess);
+}
+
+uint32_t File::identity(FileIdentity& out) const {
+    out = FileIdentity{};
+    if (m_fd < 0) return report(kErrorInvalidHandle);
+    struct stat st {};
+    if (::fstat(m_fd, &st) != 0) return report(errorFromErrno(errno));
+    constexpr int64_t kNsPerSecond = 1000000000;
+    out.device = static_cast<uint64_t>(st.st_dev);
+    out.inode = static_cast<uint64_t>(st.st_ino);
+    out.size = static_cast<uint64_t>(st.st_size);
+    out.modifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * kNsPerSecond + st.st_mtim.tv_nsec;
+    out.changedNs = static_cast<int64_t>(st.st_ctim.tv_sec) * kNsPerSecond + st.st_ctim.tv_nsec;
     return report(kErrorSuccess);
 }
 

@@ -15,7 +15,8 @@ uint32_t report(uint32_t code);
 // and "not found" becomes 2 or 3 by whether the path's folder exists.
 uint32_t pathFailure(int err, const std::string& hostPath);
 
-// Attributes of an entry from its lstat data and its extended attributes.
+// Attributes of an entry from its lstat data and its extended attributes;
+// with an empty path, from the lstat data alone (as if it had none).
 uint32_t attributesFromStat(const struct stat& st, const std::string& hostPath);
 
 // A regular file without any write bit is read-only, as Windows keeps it.

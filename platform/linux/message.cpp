@@ -25,6 +25,7 @@ namespace {
 struct Window {
     WindowHandle handle = 0;
     MessageReceiver receiver;
+    MessageInterest interest;  // set before the window is shared; empty: every message
     ReceiverThreading threading = ReceiverThreading::ThreadSafe;
     std::thread::id owner;
     std::recursive_mutex callLock;  // serialises calls of a thread-safe receiver
@@ -136,6 +137,31 @@ bool isWindow(WindowHandle handle) {
     Table& t = table();
     std::lock_guard<std::mutex> guard(t.lock);
     return find(t, handle) != nullptr;
+}
+
+void setMessageInterest(WindowHandle handle, MessageInterest interest) {
+    Table& t = table();
+    std::shared_ptr<Window> window;
+    {
+        std::lock_guard<std::mutex> guard(t.lock);
+        window = find(t, handle);
+    }
+    if (!window) return;
+    std::lock_guard<std::recursive_mutex> call(window->callLock);
+    window->interest = std::move(interest);
+}
+
+bool windowWantsMessage(WindowHandle handle, uint32_t code) {
+    Table& t = table();
+    std::shared_ptr<Window> window;
+    {
+        std::lock_guard<std::mutex> guard(t.lock);
+        window = find(t, handle);
+    }
+    if (!window) return false;
+    std::lock_guard<std::recursive_mutex> call(window->callLock);
+    if (window->destroyed.load()) return false;
+    return !window->interest || window->interest(code);
 }
 
 intptr_t sendMessage(WindowHandle handle, uint32_t code, const char16_t* text) {

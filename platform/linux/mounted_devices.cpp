@@ -56,58 +56,20 @@ std::vector<std::pair<char16_t, std::string>> readOverrides() {
     return out;
 }
 
-// What the registry file and its write-ahead log look like on disk. Every
-// commit of any process changes one of them, so an unchanged stamp means the
-// values read last time still stand, and a path conversion costs two stat
-// calls instead of registry queries.
-struct FileStamp {
-    bool exists = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    timespec modified{};
-    timespec changed{};
-
-    static FileStamp of(const std::string& path) {
-        FileStamp stamp;
-        struct stat st {};
-        if (::stat(path.c_str(), &st) != 0) return stamp;
-        stamp.exists = true;
-        stamp.device = st.st_dev;
-        stamp.inode = st.st_ino;
-        stamp.size = st.st_size;
-        stamp.modified = st.st_mtim;
-        stamp.changed = st.st_ctim;
-        return stamp;
-    }
-    bool operator==(const FileStamp& o) const {
-        return exists == o.exists && device == o.device && inode == o.inode && size == o.size &&
-               modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec &&
-               changed.tv_sec == o.changed.tv_sec && changed.tv_nsec == o.changed.tv_nsec;
-    }
-};
-
-struct RegistryStamp {
-    std::string path;
-    FileStamp file, log;
-    bool operator==(const RegistryStamp& o) const {
-        return path == o.path && file == o.file && log == o.log;
-    }
-};
-
+// The values as last read, kept while the registry's change count stays:
+// it moves with every commit of any process, a registry file that appears,
+// goes or is replaced, and another registry path, and costs no system call
+// while nothing changed.
 class OverrideCache {
   public:
     std::vector<std::pair<char16_t, std::string>> get() {
-        RegistryStamp now;
-        now.path = registryFilePath();
-        now.file = FileStamp::of(now.path);
-        now.log = FileStamp::of(now.path + "-wal");
+        const uint64_t changes = registryChangeCount();
         std::lock_guard<std::mutex> guard(m_lock);
-        if (m_valid && now == m_stamp) return m_overrides;
-        // Without a registry file there is nothing to read, and no file is
-        // made just to learn that.
-        m_overrides = now.file.exists ? readOverrides() : decltype(m_overrides){};
-        m_stamp = std::move(now);
+        if (m_valid && changes == m_changes) return m_overrides;
+        // Read after the count: a commit in between moves the count again,
+        // and the next call reads once more.
+        m_overrides = readOverrides();
+        m_changes = changes;
         m_valid = true;
         return m_overrides;
     }
@@ -115,7 +77,7 @@ class OverrideCache {
   private:
     std::mutex m_lock;
     bool m_valid = false;
-    RegistryStamp m_stamp;
+    uint64_t m_changes = 0;
     std::vector<std::pair<char16_t, std::string>> m_overrides;
 };
 
@@ -125,5 +87,7 @@ std::vector<std::pair<char16_t, std::string>> registryDriveOverrides() {
     static OverrideCache cache;
     return cache.get();
 }
+
+uint64_t registryDriveOverridesGeneration() { return registryChangeCount(); }
 
 }  // namespace platform::detail

@@ -55,6 +55,28 @@ std::string joinHost(const std::string& folder, std::string_view name) {
     return out;
 }
 
+namespace {
+struct LastLookup {
+    bool valid = false;
+    std::string path;
+    struct stat st {};
+};
+thread_local LastLookup t_lastLookup;
+}  // namespace
+
+void rememberLookup(const std::string& hostPath, const struct stat& st) {
+    t_lastLookup.valid = true;
+    t_lastLookup.path = hostPath;
+    t_lastLookup.st = st;
+}
+
+bool takeLastLookup(const std::string& hostPath, struct stat& st) {
+    if (!t_lastLookup.valid || t_lastLookup.path != hostPath) return false;
+    t_lastLookup.valid = false;
+    st = t_lastLookup.st;
+    return true;
+}
+
 uint32_t missingPathCode(const std::string& hostPath) {
     size_t slash = hostPath.find_last_of('/');
     std::string parent = slash == std::string::npos ? "." : hostPath.substr(0, slash);
@@ -72,7 +94,9 @@ bool isSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
 bool exists(const std::string& hostPath) {
     struct stat st {};
-    return ::lstat(hostPath.c_str(), &st) == 0;
+    if (::lstat(hostPath.c_str(), &st) != 0) return false;
+    detail::rememberLookup(hostPath, st);
+    return true;
 }
 
 // The current directory; empty when it cannot be named (it was removed),
@@ -301,6 +325,8 @@ char16_t driveOfHostPath(std::string_view hostPath) {
 }
 
 std::string toHostPath(std::u16string_view windowsPath) {
+    // Only a look taken by this conversion may stand for the path.
+    detail::t_lastLookup.valid = false;
     return hostFromWindows(driveMap(), windowsPath);
 }
 

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+struct stat;
+
 namespace platform::detail {
 
 // One host file name (raw bytes) in Windows form and back, losslessly: bytes
@@ -18,5 +20,11 @@ uint32_t missingPathCode(const std::string& hostPath);
 
 // Joins a host folder and a name with one slash.
 std::string joinHost(const std::string& folder, std::string_view name);
+
+// What the last lookup of a path conversion on this thread found: a path
+// conversion looks its result up, and an open that follows at once can use
+// that look instead of its own. takeLastLookup hands it over once.
+void rememberLookup(const std::string& hostPath, const struct stat& st);
+bool takeLastLookup(const std::string& hostPath, struct stat& st);
 
 }  // namespace platform::detail

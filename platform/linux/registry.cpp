@@ -290,15 +290,28 @@ uint32_t readDword(RegRoot root, std::u16string_view subKey, std::u16string_view
     return kErrorSuccess;
 }
 
-std::string registryFilePath() {
-    const char* env = std::getenv("ORVANE_REGISTRY");
-    if (env && *env) return env;
-    // The executable does not move while the process runs.
-    static const std::string fromExecutable = [] {
+namespace {
+// The registry beside the installation the executable belongs to; the
+// executable does not move while the process runs.
+const std::string& registryOfExecutable() {
+    static const std::string path = [] {
         std::string root = installRootOfExecutable();
         return root == "/" ? std::string("/registry.db") : root + "/registry.db";
     }();
-    return fromExecutable;
+    return path;
+}
+}  // namespace
+
+std::string registryFilePath() {
+    const char* env = std::getenv("ORVANE_REGISTRY");
+    if (env && *env) return env;
+    return registryOfExecutable();
+}
+
+bool isRegistryFilePath(const std::string& path) {
+    const char* env = std::getenv("ORVANE_REGISTRY");
+    if (env && *env) return path == env;
+    return path == registryOfExecutable();
 }
 
 void setRegistryFilePath(const std::string& path) {

@@ -367,7 +367,7 @@ private:
         if (WalWatch::forkGeneration() != m_quickForks) return false;
         if (std::chrono::steady_clock::now() - m_quickCheckedAt > kQuickCheckWindow) return false;
         if (!m_watch.unchanged()) return false;
-        return registryFilePath() == m_path;
+        return isRegistryFilePath(m_path);
     }
 
     void dropConnection() {

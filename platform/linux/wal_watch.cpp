@@ -1,32 +1,18 @@
 #include "platform/linux/wal_watch.h"
 
+#include "platform/linux/fork_generation.h"
+
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 
+
 namespace platform::regstore {
 
-namespace {
-
-std::atomic<uint64_t> g_forks{0};
-
-void countFork() { g_forks.fetch_add(1); }
-
-const bool g_forkHandler = [] {
-    pthread_atfork(nullptr, nullptr, countFork);
-    return true;
-}();
-
-}  // namespace
-
-uint64_t WalWatch::forkGeneration() {
-    (void)g_forkHandler;
-    return g_forks.load(std::memory_order_relaxed);
-}
+uint64_t WalWatch::forkGeneration() { return detail::forkGeneration(); }
 
 bool WalWatch::attach(const std::string& databasePath) {
     detach();

@@ -134,3 +134,31 @@ TEST(SendOVMsg, SendsFromTwoThreadsKeepTheirOwnTexts) {
     EXPECT_EQ(a_next, 200);
     EXPECT_EQ(b_next, 200);
 }
+
+// A receiver that keeps no trace texts says so; the channel then builds and
+// sends no trace, and nothing but traces is held back.
+TEST(SendOVMsg, TracesGoOnlyToAReceiverThatWantsThem) {
+    Recorder recorder;
+    RequestScope scope(recorder);
+    bool wantTraces = false;
+    int asked = 0;
+    platform::setMessageInterest(recorder.window(), [&](uint32_t code) {
+        ++asked;
+        return code != SCANMSG_DEBUG || wantTraces;
+    });
+    SendOVMsg(SCANMSG_DEBUG, u"a trace of %s", u"C:\\x.exe");
+    SendOVMsg(SCANMSG_REPORT_LINE, u"line %d", 1);
+    EXPECT_EQ(asked, 2) << "asked once per message, before its text is built";
+    auto messages = recorder.messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].code, SCANMSG_REPORT_LINE);
+    EXPECT_EQ(messages[0].text, u"line 1");
+
+    // The next message sees a change of mind.
+    recorder.clear();
+    wantTraces = true;
+    SendOVMsg(SCANMSG_DEBUG, u"a trace of %s", u"C:\\x.exe");
+    messages = recorder.messages();
+    ASSERT_EQ(messages.size(), 9u);
+    EXPECT_EQ(messages[7].text, u"a trace of C:\\x.exe");
+}

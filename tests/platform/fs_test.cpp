@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <future>
+#include <thread>
 #include <vector>
 
 #include "platform/error.h"
@@ -115,6 +116,35 @@ TEST(Fs, ReadWriteSeekSizeAndWholeFiles) {
     ASSERT_EQ(File::open(path, kGenericRead, kShareRead, Disposition::OpenExisting, file), 0u);
     uint32_t written = 0;
     EXPECT_EQ(file.write("x", 1, written), 5u);
+}
+
+TEST(Fs, IdentityTellsVersionsOfAFileApart) {
+    TempFolder tmp;
+    std::u16string path = tmp.windows(u"data.bin");
+    ASSERT_EQ(writeWholeFile(path, "first"), 0u);
+    File a, b;
+    ASSERT_EQ(File::open(path, kGenericRead, kShareRead | kShareWrite, Disposition::OpenExisting, a),
+              0u);
+    ASSERT_EQ(File::open(path, kGenericRead, kShareRead | kShareWrite, Disposition::OpenExisting, b),
+              0u);
+    FileIdentity first, second;
+    ASSERT_EQ(a.identity(first), 0u);
+    ASSERT_EQ(b.identity(second), 0u);
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(first.size, 5u);
+    // Past a tick of the file clock, a rewrite of the same size is another version.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    File writer;
+    ASSERT_EQ(File::open(path, kGenericWrite, kShareRead, Disposition::OpenExisting, writer), 0u);
+    uint32_t written = 0;
+    ASSERT_EQ(writer.write("FIRST", 5, written), 0u);
+    FileIdentity after;
+    ASSERT_EQ(a.identity(after), 0u);
+    EXPECT_NE(after, first);
+    EXPECT_EQ(after.size, first.size);
+    EXPECT_EQ(after.inode, first.inode);
+    File closed;
+    EXPECT_EQ(closed.identity(after), kErrorInvalidHandle);
 }
 
 TEST(Fs, ReadOnlyFileCannotBeDeletedUntilTheAttributeIsCleared) {
@@ -230,6 +260,20 @@ TEST(Fs, AttributesOfLinksFoldersAndHiddenFiles) {
     EXPECT_EQ(getFileAttributes(plain), kAttrNormal);
     ASSERT_EQ(setFileAttributes(tmp.windows(u"dir"), kAttrHidden), 0u);
     EXPECT_EQ(getFileAttributes(tmp.windows(u"dir")), kAttrDirectory | kAttrHidden);
+
+    // An enumeration that does not ask for hidden and system tells the rest.
+    ASSERT_EQ(setFileAttributes(plain, kAttrHidden | kAttrSystem | kAttrReadOnly), 0u);
+    for (auto detail : {FindFile::Detail::Full, FindFile::Detail::NoHiddenOrSystem}) {
+        const bool full = detail == FindFile::Detail::Full;
+        FindFile find;
+        FindData entry;
+        ASSERT_EQ(FindFile::first(plain, find, entry, detail), 0u);
+        EXPECT_EQ(entry.attributes, full ? kAttrHidden | kAttrSystem | kAttrReadOnly
+                                         : kAttrArchive | kAttrReadOnly);
+        ASSERT_EQ(FindFile::first(tmp.windows(u"dir"), find, entry, detail), 0u);
+        EXPECT_EQ(entry.attributes, full ? kAttrDirectory | kAttrHidden : kAttrDirectory);
+    }
+    ASSERT_EQ(setFileAttributes(plain, kAttrNormal), 0u);
 }
 
 TEST(Fs, WildcardsMatchAsWindowsMatchesThem) {

@@ -135,3 +135,19 @@ TEST(WindowMessages, TwoOwnersSendingToEachOtherDoNotDeadlock) {
     platform::destroyWindow(first);
     platform::destroyWindow(second);
 }
+
+TEST(WindowMessages, AnInterestIsAdviceToSendersNotAFilter) {
+    int received = 0;
+    auto window = platform::createWindow([&](uint32_t, const char16_t*) -> intptr_t {
+        ++received;
+        return 0;
+    });
+    EXPECT_TRUE(platform::windowWantsMessage(window, 7)) << "no interest: every message";
+    platform::setMessageInterest(window, [](uint32_t code) { return code != 7; });
+    EXPECT_FALSE(platform::windowWantsMessage(window, 7));
+    EXPECT_TRUE(platform::windowWantsMessage(window, 8));
+    platform::sendMessage(window, 7, u"delivered all the same");
+    EXPECT_EQ(received, 1);
+    platform::destroyWindow(window);
+    EXPECT_FALSE(platform::windowWantsMessage(window, 8)) << "a send would fail";
+}

@@ -78,6 +78,11 @@ public:
         return 0;
     }
 
+    // A trace leaves nothing behind while Debug is off: it is neither
+    // written nor counted, and the progress line is drawn from the other
+    // messages as well.
+    bool wants(uint32_t code) { return code != SCANMSG_DEBUG || debugOn(); }
+
     void clearProgress() {
         if (m_drawn) std::fputs("\r\033[K", stderr), std::fflush(stderr);
         m_drawn = false;
@@ -187,6 +192,8 @@ ScanOutcome RunScan(FnStartOVScan start, ScanRequest& request, const char16_t* s
     platform::WindowHandle window = platform::createWindow(
         [&receiver](uint32_t code, const char16_t* text) { return receiver.handle(code, text); },
         platform::ReceiverThreading::ThreadSafe);
+    platform::setMessageInterest(window,
+                                 [&receiver](uint32_t code) { return receiver.wants(code); });
     request.hwndNotify = window;
 
     if (OpenReportLog(scanTypeText)) outcome.reportPath = DefaultReportLog().path();

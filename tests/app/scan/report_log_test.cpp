@@ -129,6 +129,35 @@ TEST_F(ReportLogTest, LineBreaksInsideATextStayInItsLine) {
     EXPECT_EQ(Read("Orvane_12.6.2026.9.5.3.log"), expected);
 }
 
+// Debug lines come by the thousand while Debug is on; they reach the file
+// in blocks, never after the report line that follows them and never lost.
+TEST_F(ReportLogTest, DebugLinesAreWrittenInBlocksAndNeverLost) {
+    const std::string name = "Orvane_12.6.2026.9.5.3.log";
+    {
+        ReportLog log(Clock());
+        ASSERT_EQ(log.open(u"Custom System Scout"), 1);
+        log.writeLine(u"held", true);
+        EXPECT_EQ(Read(name), kHeader) << "a single debug line waits for company";
+        log.writeLine(u" Infected Generic Malware: c:\\x.exe [(null)].", false);
+        EXPECT_EQ(Read(name), std::string(kHeader) +
+                                  "*** DEBUG *** held\n\r"
+                                  " Infected Generic Malware: c:\\x.exe [(null)].\n\r")
+            << "a report line is in the file at once, after what came before it";
+        // Enough debug lines to fill more than one block.
+        const std::u16string line(1000, u'd');
+        for (int i = 0; i < 200; ++i) log.writeLine(line.c_str(), true);
+        EXPECT_GT(Read(name).size(), std::string(kHeader).size() + 64 * 1024);
+        log.writeLine(u"last", true);
+    }
+    const std::string text = Read(name);
+    EXPECT_EQ(text.size() - text.rfind("*** DEBUG *** last\n\r"),
+              std::string("*** DEBUG *** last\n\r").size())
+        << "what was held is written when the log goes away";
+    EXPECT_EQ(text.size(), std::string(kHeader).size() + std::string("*** DEBUG *** held\n\r").size() +
+                               std::string(" Infected Generic Malware: c:\\x.exe [(null)].\n\r").size() +
+                               200 * (14 + 1000 + 2) + std::string("*** DEBUG *** last\n\r").size());
+}
+
 TEST_F(ReportLogTest, FooterWithoutFindings) {
     ReportLog log(Clock());
     ASSERT_EQ(log.open(u"Threat System Scout"), 1);

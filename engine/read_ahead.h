@@ -1,0 +1,123 @@
+// Read-ahead for a folder walk: worker threads open, read and hash the
+// files the walk will hand to the file scanner next, while the scan thread
+// reports the current one. The scan thread sends every message in the order
+// it always did. Where it would open a planned path, it takes the worker's
+// open file instead (the open succeeded a moment earlier, with the same
+// access and sharing); it takes the worker's digest only while the file is,
+// by its identity, the very version that was hashed. Anything else (a path
+// not planned, a failed open, a changed file, a file no worker has started)
+// is opened and read by the scan thread as before.
+#pragma once
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/engine_internal.h"
+#include "platform/fs.h"
+
+// A file opened ahead and, when it could be hashed, its digest and the
+// version of the file it belongs to.
+struct ReadAheadResult {
+    platform::File file;  // open for reading, shared for reading
+    bool hashed = false;
+    platform::FileIdentity identity;  // the version hashed
+    uint32_t bytes = 0;  // bytes hashed: the file's size, or less if it ended early
+    Md5Result md5;
+};
+
+class ReadAhead {
+public:
+    struct Limits {
+        // One worker takes every file; the others only files of at least
+        // helperMinBytes, where hashing outweighs the cost of waking them.
+        size_t workers = 1;
+        uint64_t helperMinBytes = 256 << 10;
+        size_t filesAhead = 64;      // planned files not yet taken by the scan thread
+        size_t chunkBytes = 256 << 10;  // each worker's read buffer
+        uint64_t maxFileBytes = 5u * 1024 * 1024;  // files this large are never read
+        // A file changed less than this long before a worker opens it could
+        // change again within the same tick of the system's file clock
+        // without its change time moving: it is left to the scan thread.
+        int64_t settledNs = 100'000'000;
+    };
+
+    explicit ReadAhead(Limits limits);
+    ~ReadAhead();  // waits for the workers
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    // The walk's next files, in the order the file scanner will get them,
+    // each as the path it will open, with its size as listed (0 unknown).
+    struct Planned {
+        std::u16string path;
+        uint64_t listedSize = 0;
+    };
+    void plan(std::vector<Planned> files);
+
+    // The file a worker opened at exactly this path, with its digest if it
+    // has one; waits while a worker is still reading it. False when the path
+    // was not planned, its open failed or no worker has started on it.
+    // Files planned before path are given up: the walk has passed them.
+    bool take(std::u16string_view path, ReadAheadResult& out);
+
+    // Blocks until every planned file within reach has been read (or
+    // failed); returns at once without workers.
+    void waitForPlanned();
+
+    // Files handed to the scan thread with a digest, since construction.
+    uint64_t digestsHandedOver();
+
+    // Limits for this machine: one worker per core (up to four).
+    static Limits DefaultLimits();
+
+private:
+    enum class State { Waiting, Reading, Done, Failed };
+    struct Item {
+        std::u16string path;
+        uint64_t listedSize = 0;
+        State state = State::Waiting;
+        ReadAheadResult result;
+    };
+
+    void work(bool helper);
+    // Opens the item's file (false when that fails) and hashes it if it can.
+    bool readOne(Item& item, std::vector<uint8_t>& buffer);
+    bool closing();
+
+    const Limits m_limits;
+    std::mutex m_lock;
+    std::condition_variable m_workToDo;  // the workers wait here
+    std::condition_variable m_itemDone;  // the scan thread (or a test) waits here
+    int m_waiters = 0;  // threads waiting on m_itemDone
+    uint64_t m_digestsHandedOver = 0;
+    std::deque<std::shared_ptr<Item>> m_planned;  // in walk order
+    bool m_closing = false;
+    std::vector<std::thread> m_workers;
+};
+
+// The read-ahead of the running folder walk, or null. The outermost walk
+// makes one for its whole tree; nested walks (sub-folders, an archive's
+// extracted files) use it.
+ReadAhead* CurrentReadAhead();
+
+class ReadAheadScope {
+public:
+    // Makes a read-ahead with the default limits unless one is current.
+    ReadAheadScope();
+    // Makes one with these limits, current until the scope ends (workers 0:
+    // every file is opened and read by the scan thread).
+    explicit ReadAheadScope(ReadAhead::Limits limits);
+    ~ReadAheadScope();
+    ReadAheadScope(const ReadAheadScope&) = delete;
+    ReadAheadScope& operator=(const ReadAheadScope&) = delete;
+
+private:
+    std::unique_ptr<ReadAhead> m_owned;
+    ReadAhead* m_previous = nullptr;
+};

@@ -1,0 +1,198 @@
+#include "engine/read_ahead.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "common/digest_text.h"
+#include "common/scan_codes.h"
+#include "engine/engine_test_support.h"
+#include "platform/path.h"
+
+using enginetest::Install;
+using enginetest::Md5Upper;
+using enginetest::Recorder;
+using enginetest::RequestScope;
+
+namespace {
+
+// Past the read-ahead's rule that a file must have been left alone for a
+// moment before a worker's digest may stand for it.
+void LetFilesSettle() { std::this_thread::sleep_for(std::chrono::milliseconds(150)); }
+
+ReadAhead::Limits Limits(size_t workers) {
+    ReadAhead::Limits limits;
+    limits.workers = workers;
+    limits.chunkBytes = 4096;
+    limits.helperMinBytes = 0;
+    return limits;
+}
+
+std::string DigestText(const ReadAheadResult& result) {
+    return names::digestTextUpperAscii(result.md5.digest);
+}
+
+void Rewrite(const std::filesystem::path& file, const std::string& content) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
+}
+
+}  // namespace
+
+TEST(ReadAhead, HandsOverTheOpenFileWithItsDigest) {
+    Install install;
+    Recorder recorder;
+    RequestScope running(recorder);
+    ReadAhead readAhead(Limits(2));
+    // Sizes around the chunk a worker reads at a time.
+    std::vector<std::pair<std::u16string, std::string>> files;
+    for (size_t size : {0, 1, 4095, 4096, 4097, 10000}) {
+        std::string content(size, 'a');
+        for (size_t i = 0; i < size; ++i) content[i] = static_cast<char>('a' + i * 7 % 26);
+        files.emplace_back(install.writeFile("f" + std::to_string(size) + ".bin", content),
+                           content);
+    }
+    LetFilesSettle();
+    std::vector<ReadAhead::Planned> plan;
+    for (const auto& [path, content] : files) plan.push_back({path, content.size()});
+    readAhead.plan(plan);
+    readAhead.waitForPlanned();
+    for (const auto& [path, content] : files) {
+        ReadAheadResult result;
+        ASSERT_TRUE(readAhead.take(path, result)) << content.size();
+        EXPECT_TRUE(result.file.isOpen());
+        ASSERT_TRUE(result.hashed);
+        EXPECT_EQ(result.bytes, content.size());
+        EXPECT_EQ(result.identity.size, content.size());
+        EXPECT_EQ(DigestText(result), Md5Upper(content));
+    }
+    EXPECT_EQ(readAhead.digestsHandedOver(), files.size());
+}
+
+TEST(ReadAhead, WhatIsNotHandedOverOrNotHashed) {
+    Install install;
+    Recorder recorder;
+    RequestScope running(recorder);
+    const std::u16string settled = install.writeFile("settled.bin", "settled");
+    const std::u16string large = install.writeFile("large.bin", std::string(300, 'x'));
+    LetFilesSettle();
+    const std::u16string fresh = install.writeFile("fresh.bin", "just written");
+    const std::u16string hostMissing = platform::toWindowsPath((install.root() / "gone.bin").string());
+
+    ReadAhead::Limits limits = Limits(1);
+    limits.maxFileBytes = 256;
+    ReadAhead readAhead(limits);
+    readAhead.plan({{settled, 7}, {large, 300}, {fresh, 12}, {hostMissing, 0}});
+    readAhead.waitForPlanned();
+
+    ReadAheadResult result;
+    EXPECT_FALSE(readAhead.take(u"C:\\never\\planned.bin", result));
+    // Taking a later file gives up the ones before it.
+    ASSERT_TRUE(readAhead.take(large, result));
+    EXPECT_TRUE(result.file.isOpen());
+    EXPECT_FALSE(result.hashed) << "a file over the size limit is opened, never read";
+    EXPECT_FALSE(readAhead.take(settled, result));
+
+    ReadAheadResult changedJustNow;
+    ASSERT_TRUE(readAhead.take(fresh, changedJustNow));
+    EXPECT_FALSE(changedJustNow.hashed) << "a file changed a moment ago is left to the scan thread";
+    EXPECT_FALSE(readAhead.take(hostMissing, result)) << "a failed open is the scan thread's";
+    EXPECT_EQ(readAhead.digestsHandedOver(), 0u);
+}
+
+TEST(ReadAhead, WithoutWorkersOrAfterAStopNothingIsRead) {
+    Install install;
+    Recorder recorder;
+    RequestScope running(recorder);
+    const std::u16string path = install.writeFile("a.bin", "content");
+    LetFilesSettle();
+    {
+        ReadAhead idle(Limits(0));
+        idle.plan({{path, 7}});
+        idle.waitForPlanned();
+        ReadAheadResult result;
+        EXPECT_FALSE(idle.take(path, result));
+    }
+    SetRunFlag(0);
+    ReadAhead stopped(Limits(1));
+    stopped.plan({{path, 7}});
+    stopped.waitForPlanned();
+    ReadAheadResult result;
+    EXPECT_FALSE(stopped.take(path, result));
+    SetRunFlag(1);
+}
+
+// The walk sends exactly the messages, traces included, whether each file
+// is read by the scan thread or was read and hashed ahead by a worker.
+TEST(ReadAhead, AWalkSendsTheSameMessagesWithOrWithoutIt) {
+    Install install;
+    const std::string infected = "planted content";
+    const std::string large(5 * 1024 * 1024, 'L');
+    install.writeDatabase(Md5Upper(infected) + "\r\n" + Md5Upper(large) + "\r\n");
+    install.writeFile("tree/a.exe", "first");
+    install.writeFile("tree/b.dll", infected);
+    install.writeFile("tree/c.txt", "not on the smart list");
+    install.writeFile("tree/d.sys", "");
+    install.writeFile("tree/e.doc", std::string(300000, 'e'));
+    install.writeFile("tree/f.scr", large);  // over the limit: never read
+    install.writeFile("tree/sub/g.exe", infected);
+    install.writeFile("tree/sub/h.pdf", "h");
+    install.writeFile("tree/z.xls", "after the sub-folder");
+    std::filesystem::create_symlink(install.root() / "tree/a.exe", install.root() / "tree/link.exe");
+    for (int i = 0; i < 40; ++i) install.writeFile("tree/many/m" + std::to_string(i) + ".exe",
+                                                 std::string(i * 100, static_cast<char>('a' + i % 26)));
+    const std::u16string tree = platform::toWindowsPath((install.root() / "tree").string());
+    LetFilesSettle();
+
+    auto walk = [&](size_t workers, uint64_t* handedOver) {
+        Recorder recorder;
+        RequestScope scope(recorder);
+        EXPECT_EQ(LoadDbFileData(), 1);
+        UnscrambleDbText();
+        EXPECT_TRUE(AllocateInfectionTable());
+        ReadAheadScope readAhead(Limits(workers));
+        FindF(tree.c_str(), 1);
+        if (handedOver) *handedOver = CurrentReadAhead()->digestsHandedOver();
+        ReleaseInfectionTable();
+        return recorder.messages();
+    };
+    const std::vector<enginetest::Message> alone = walk(0, nullptr);
+    uint64_t handedOver = 0;
+    const std::vector<enginetest::Message> ahead = walk(2, &handedOver);
+    EXPECT_GT(handedOver, 0u) << "no worker's digest was ever used";
+    ASSERT_EQ(alone.size(), ahead.size());
+    for (size_t i = 0; i < alone.size(); ++i) {
+        EXPECT_EQ(alone[i].code, ahead[i].code) << i;
+        EXPECT_EQ(alone[i].text, ahead[i].text) << i;
+    }
+    size_t findings = 0;
+    for (const auto& m : ahead) findings += m.code == SCANMSG_REPORT_LINE;
+    EXPECT_EQ(findings, 1u) << "one hash is reported once per scan run";
+}
+
+TEST(ReadAhead, AFileChangedAfterItWasHashedIsReadAgain) {
+    Install install;
+    const std::string before = "clean content, same size";
+    const std::string after = "infected, and same size!";
+    ASSERT_EQ(before.size(), after.size());
+    install.writeDatabase(Md5Upper(after) + "\r\n");
+    std::u16string path = install.writeFile("changing.exe", before);
+    LetFilesSettle();
+
+    Recorder recorder;
+    RequestScope scope(recorder);
+    ASSERT_EQ(LoadDbFileData(), 1);
+    UnscrambleDbText();
+    ASSERT_TRUE(AllocateInfectionTable());
+    ReadAheadScope readAhead(Limits(1));
+    CurrentReadAhead()->plan({{path, before.size()}});
+    CurrentReadAhead()->waitForPlanned();
+    Rewrite(platform::toHostPath(path), after);
+
+    EXPECT_EQ(__ScanFile(path.data(), nullptr), 1);
+    EXPECT_EQ(recorder.count(SCANMSG_INFECTED_TICK), 1u);
+    EXPECT_EQ(CurrentReadAhead()->digestsHandedOver(), 1u) << "handed over, then found stale";
+    ReleaseInfectionTable();
+}
