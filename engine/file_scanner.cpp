@@ -3,7 +3,6 @@
 #include <mutex>
 #include <new>
 #include <string>
-#include <thread>
 
 #include "common/scan_codes.h"
 #include "engine/engine_internal.h"
@@ -180,6 +179,5 @@ int32_t __ScanFile(char16_t* path, const char16_t* extra) {
         }
     }
     file.close();
-    std::this_thread::yield();
     return 1;
 }

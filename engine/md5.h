@@ -14,6 +14,8 @@ public:
     Md5Hasher& operator=(const Md5Hasher&) = delete;
 
     bool ok() const { return m_ok; }
+    // Starts a new digest with the same context; false when that fails.
+    bool reset();
     bool update(const void* data, size_t size);
     bool finish(uint8_t digest[16]);
 

@@ -27,7 +27,8 @@ ReadAhead::~ReadAhead() {
         std::lock_guard<std::mutex> guard(m_lock);
         m_closing = true;
     }
-    m_workToDo.notify_all();
+    m_mainWork.notify_all();
+    m_helperWork.notify_all();
     for (std::thread& worker : m_workers) worker.join();
 }
 
@@ -51,11 +52,26 @@ void ReadAhead::plan(std::vector<Planned> files) {
             item->listedSize = file.listedSize;
             m_planned.push_back(std::move(item));
         }
+        wakeWorkers();
     }
-    if (files.size() == 1)
-        m_workToDo.notify_one();
-    else
-        m_workToDo.notify_all();
+}
+
+std::shared_ptr<ReadAhead::Item> ReadAhead::nextFor(bool helper) const {
+    const size_t reach = std::min(m_planned.size(), m_limits.filesAhead);
+    for (size_t i = 0; i < reach; ++i) {
+        const std::shared_ptr<Item>& item = m_planned[i];
+        if (item->state == State::Waiting &&
+            (!helper || item->listedSize >= m_limits.helperMinBytes))
+            return item;
+    }
+    return nullptr;
+}
+
+// Only a worker that has something to do is woken: a thread switch costs
+// about as much as reading a small file.
+void ReadAhead::wakeWorkers() {
+    if (m_mainIdle && nextFor(false)) m_mainWork.notify_one();
+    if (m_idleHelpers > 0 && nextFor(true)) m_helperWork.notify_all();
 }
 
 bool ReadAhead::take(std::u16string_view path, ReadAheadResult& out) {
@@ -67,37 +83,49 @@ bool ReadAhead::take(std::u16string_view path, ReadAheadResult& out) {
     m_planned.erase(m_planned.begin(), it + 1);
     // Not started: opening it here costs no more than waiting for a worker.
     if (item->state == State::Waiting) {
-        held.unlock();
-        m_workToDo.notify_one();  // a worker may look further ahead now
+        wakeWorkers();  // a worker may look further ahead now
         return false;
     }
-    ++m_waiters;
-    m_itemDone.wait(held,
-                    [&] { return item->state == State::Done || item->state == State::Failed; });
-    --m_waiters;
+    m_awaited = item;
+    m_itemDone.wait(held, [&] { return awaitedReady(); });
+    m_awaited.reset();
     const bool opened = item->state == State::Done;
     if (opened) {
         out = std::move(item->result);
         if (out.hashed) ++m_digestsHandedOver;
     }
-    held.unlock();
-    m_workToDo.notify_one();
+    wakeWorkers();
     return opened;
+}
+
+bool ReadAhead::isFinal(const Item& item) {
+    return item.state == State::Done || item.state == State::Failed;
+}
+
+bool ReadAhead::workInReach() const {
+    const size_t reach = std::min(m_planned.size(), m_limits.filesAhead);
+    for (size_t i = 0; i < reach; ++i)
+        if (!isFinal(*m_planned[i])) return true;
+    return false;
+}
+
+// The awaited file is ready, and so are the next few (or no more are on
+// their way): the scan thread is woken once for a run of files rather than
+// once for each, which on a small-file tree saves a thread switch per file.
+bool ReadAhead::awaitedReady() const {
+    if (!m_awaited || !isFinal(*m_awaited)) return false;
+    const size_t run = std::min({m_planned.size(), m_limits.filesAhead, kWakeRun});
+    for (size_t i = 0; i < run; ++i)
+        if (!isFinal(*m_planned[i])) return !workInReach();
+    return true;
 }
 
 void ReadAhead::waitForPlanned() {
     if (m_workers.empty()) return;
     std::unique_lock<std::mutex> held(m_lock);
-    ++m_waiters;
-    m_itemDone.wait(held, [&] {
-        const size_t reach = std::min(m_planned.size(), m_limits.filesAhead);
-        for (size_t i = 0; i < reach; ++i) {
-            const State state = m_planned[i]->state;
-            if (state == State::Waiting || state == State::Reading) return false;
-        }
-        return true;
-    });
-    --m_waiters;
+    ++m_planWaiters;
+    m_itemDone.wait(held, [&] { return !workInReach(); });
+    --m_planWaiters;
 }
 
 uint64_t ReadAhead::digestsHandedOver() {
@@ -112,32 +140,33 @@ bool ReadAhead::closing() {
 
 void ReadAhead::work(bool helper) {
     std::vector<uint8_t> buffer(m_limits.chunkBytes);
+    Md5Hasher hasher;  // one context for all of this worker's files
     std::unique_lock<std::mutex> held(m_lock);
     for (;;) {
         std::shared_ptr<Item> next;
-        m_workToDo.wait(held, [&] {
-            if (m_closing) return true;
-            const size_t reach = std::min(m_planned.size(), m_limits.filesAhead);
-            for (size_t i = 0; i < reach; ++i) {
-                if (m_planned[i]->state == State::Waiting &&
-                    (!helper || m_planned[i]->listedSize >= m_limits.helperMinBytes)) {
-                    next = m_planned[i];
-                    return true;
-                }
-            }
-            return false;
-        });
+        std::condition_variable& wakeUp = helper ? m_helperWork : m_mainWork;
+        while (!m_closing && !(next = nextFor(helper))) {
+            if (helper)
+                ++m_idleHelpers;
+            else
+                m_mainIdle = true;
+            wakeUp.wait(held);
+            if (helper)
+                --m_idleHelpers;
+            else
+                m_mainIdle = false;
+        }
         if (m_closing) return;
         next->state = State::Reading;
         held.unlock();
-        const bool opened = readOne(*next, buffer);
+        const bool opened = readOne(*next, buffer, hasher);
         held.lock();
         next->state = opened ? State::Done : State::Failed;
-        if (m_waiters > 0) m_itemDone.notify_all();
+        if (awaitedReady() || (m_planWaiters > 0 && !workInReach())) m_itemDone.notify_all();
     }
 }
 
-bool ReadAhead::readOne(Item& item, std::vector<uint8_t>& buffer) {
+bool ReadAhead::readOne(Item& item, std::vector<uint8_t>& buffer, Md5Hasher& hasher) {
     // While the scan is paused no file is opened or read, here as there.
     WaitWhilePaused();
     if (RunFlag() == 0) return false;
@@ -147,15 +176,13 @@ bool ReadAhead::readOne(Item& item, std::vector<uint8_t>& buffer) {
     if (platform::File::open(item.path, platform::kGenericRead, platform::kShareRead,
                              platform::Disposition::OpenExisting, file) != 0)
         return false;
-    platform::FileIdentity before;
-    if (file.identity(before) != 0) return true;
+    const platform::FileIdentity& before = file.identityAtOpen();
     // Large files are not read at all; a file changed within the last
     // moments could change again unseen (see settledNs).
     if (before.size >= m_limits.maxFileBytes) return true;
     if (before.changedNs > NowNs() - m_limits.settledNs) return true;
 
-    Md5Hasher hasher;
-    if (!hasher.ok()) return true;
+    if (!hasher.reset()) return true;
     uint64_t done = 0;
     // Read as the scan thread reads: up to the size the file had when it was
     // opened, or less when it ends early.

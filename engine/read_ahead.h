@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "engine/engine_internal.h"
+#include "engine/md5.h"
 #include "platform/fs.h"
 
 // A file opened ahead and, when it could be hashed, its digest and the
@@ -87,14 +88,27 @@ private:
 
     void work(bool helper);
     // Opens the item's file (false when that fails) and hashes it if it can.
-    bool readOne(Item& item, std::vector<uint8_t>& buffer);
+    bool readOne(Item& item, std::vector<uint8_t>& buffer, Md5Hasher& hasher);
     bool closing();
+    static bool isFinal(const Item& item);
+    bool workInReach() const;
+    bool awaitedReady() const;
+    // The first file within reach a worker of this kind may take, or null.
+    std::shared_ptr<Item> nextFor(bool helper) const;
+    void wakeWorkers();  // with m_lock held
+
+    // Files ready ahead of the awaited one before the scan thread is woken.
+    static constexpr size_t kWakeRun = 16;
 
     const Limits m_limits;
     std::mutex m_lock;
-    std::condition_variable m_workToDo;  // the workers wait here
+    std::condition_variable m_mainWork;    // the first worker waits here
+    std::condition_variable m_helperWork;  // the other workers wait here
+    bool m_mainIdle = false;
+    int m_idleHelpers = 0;
     std::condition_variable m_itemDone;  // the scan thread (or a test) waits here
-    int m_waiters = 0;  // threads waiting on m_itemDone
+    std::shared_ptr<Item> m_awaited;  // the file the scan thread waits for
+    int m_planWaiters = 0;            // threads in waitForPlanned
     uint64_t m_digestsHandedOver = 0;
     std::deque<std::shared_ptr<Item>> m_planned;  // in walk order
     bool m_closing = false;

@@ -78,6 +78,8 @@ public:
     [[nodiscard]] uint32_t write(const void* data, uint32_t size, uint32_t& bytesWritten);
     [[nodiscard]] uint32_t size(uint64_t& out) const;
     [[nodiscard]] uint32_t identity(FileIdentity& out) const;
+    // The identity the file had when it was opened (all zero when closed).
+    const FileIdentity& identityAtOpen() const { return m_identityAtOpen; }
     [[nodiscard]] uint32_t seek(int64_t offset, SeekOrigin origin);
     [[nodiscard]] uint32_t setEndOfFile();
     void close();
@@ -86,6 +88,7 @@ private:
     int m_fd = -1;
     uint32_t m_access = 0;
     uint64_t m_openId = 0;  // entry in this process's table of open files and share modes
+    FileIdentity m_identityAtOpen;
 };
 
 // Reads a whole regular file of at most maxBytes; 8 when it is larger.

@@ -41,6 +41,17 @@ uint32_t openFailure(int err, const std::string& host) {
     return code == kErrorNotReady || code == kErrorBusy ? kErrorAccessDenied : code;
 }
 
+FileIdentity identityOf(const struct stat& st) {
+    constexpr int64_t kNsPerSecond = 1000000000;
+    FileIdentity out;
+    out.device = static_cast<uint64_t>(st.st_dev);
+    out.inode = static_cast<uint64_t>(st.st_ino);
+    out.size = static_cast<uint64_t>(st.st_size);
+    out.modifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * kNsPerSecond + st.st_mtim.tv_nsec;
+    out.changedNs = static_cast<int64_t>(st.st_ctim.tv_sec) * kNsPerSecond + st.st_ctim.tv_nsec;
+    return out;
+}
+
 }  // namespace
 
 File::~File() { close(); }
@@ -48,7 +59,8 @@ File::~File() { close(); }
 File::File(File&& other) noexcept
     : m_fd(std::exchange(other.m_fd, -1)),
       m_access(std::exchange(other.m_access, 0)),
-      m_openId(std::exchange(other.m_openId, 0)) {}
+      m_openId(std::exchange(other.m_openId, 0)),
+      m_identityAtOpen(std::exchange(other.m_identityAtOpen, FileIdentity{})) {}
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
@@ -56,6 +68,7 @@ File& File::operator=(File&& other) noexcept {
         m_fd = std::exchange(other.m_fd, -1);
         m_access = std::exchange(other.m_access, 0);
         m_openId = std::exchange(other.m_openId, 0);
+        m_identityAtOpen = std::exchange(other.m_identityAtOpen, FileIdentity{});
     }
     return *this;
 }
@@ -66,6 +79,7 @@ void File::close() {
     m_fd = -1;
     m_access = 0;
     m_openId = 0;
+    m_identityAtOpen = FileIdentity{};
 }
 
 uint32_t File::open(std::u16string_view path, uint32_t access, uint32_t share,
@@ -159,6 +173,7 @@ uint32_t File::open(std::u16string_view path, uint32_t access, uint32_t share,
         out.m_fd = fd;
         out.m_access = access;
         out.m_openId = id;
+        out.m_identityAtOpen = identityOf(st);
         if (existed && truncate && ::ftruncate(fd, 0) != 0) {
             int err = errno;
             out.close();
@@ -221,12 +236,7 @@ uint32_t File::identity(FileIdentity& out) const {
     if (m_fd < 0) return report(kErrorInvalidHandle);
     struct stat st {};
     if (::fstat(m_fd, &st) != 0) return report(errorFromErrno(errno));
-    constexpr int64_t kNsPerSecond = 1000000000;
-    out.device = static_cast<uint64_t>(st.st_dev);
-    out.inode = static_cast<uint64_t>(st.st_ino);
-    out.size = static_cast<uint64_t>(st.st_size);
-    out.modifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * kNsPerSecond + st.st_mtim.tv_nsec;
-    out.changedNs = static_cast<int64_t>(st.st_ctim.tv_sec) * kNsPerSecond + st.st_ctim.tv_nsec;
+    out = identityOf(st);
     return report(kErrorSuccess);
 }
 

@@ -50,6 +50,9 @@ struct Table {
     std::map<WindowHandle, std::shared_ptr<Window>> windows;
     std::map<std::thread::id, std::deque<Pending*>> queues;  // by owner thread
     WindowHandle next = 1;
+    // Moves whenever a window is made or removed (under the lock), so that a
+    // thread may keep the window it last found without asking the table.
+    std::atomic<uint64_t> generation{0};
 };
 
 Table& table() {
@@ -61,6 +64,30 @@ std::shared_ptr<Window> find(Table& t, WindowHandle handle) {
     auto it = t.windows.find(handle);
     if (it == t.windows.end() || it->second->destroyed) return nullptr;
     return it->second;
+}
+
+// The window of a handle as the calling thread last found it, while no
+// window was made or removed since; otherwise from the table. Senders ask
+// for the same window thousands of times a second.
+std::shared_ptr<Window> lookup(Table& t, WindowHandle handle) {
+    thread_local struct {
+        uint64_t generation = ~uint64_t{0};
+        WindowHandle handle = 0;
+        std::shared_ptr<Window> window;
+    } last;
+    const uint64_t generation = t.generation.load(std::memory_order_acquire);
+    if (last.generation == generation && last.handle == handle) return last.window;
+    std::shared_ptr<Window> window;
+    {
+        std::lock_guard<std::mutex> guard(t.lock);
+        window = find(t, handle);
+    }
+    // Found after the generation was read: a change in between only makes
+    // the next call look again.
+    last.generation = generation;
+    last.handle = handle;
+    last.window = window;
+    return window;
 }
 
 // Runs the receiver of one queued message; called with the table lock held,
@@ -100,6 +127,7 @@ WindowHandle createWindow(MessageReceiver receiver, ReceiverThreading threading)
     while (t.next == 0 || t.windows.count(t.next)) ++t.next;
     window->handle = t.next++;
     t.windows[window->handle] = window;
+    t.generation.fetch_add(1, std::memory_order_release);
     return window->handle;
 }
 
@@ -113,6 +141,7 @@ void destroyWindow(WindowHandle handle) {
         window = it->second;
         window->destroyed = true;
         t.windows.erase(it);
+        t.generation.fetch_add(1, std::memory_order_release);
         // Messages still queued for the window fail; their senders wake up.
         for (auto& [thread, queue] : t.queues) {
             for (auto q = queue.begin(); q != queue.end();) {
@@ -152,12 +181,7 @@ void setMessageInterest(WindowHandle handle, MessageInterest interest) {
 }
 
 bool windowWantsMessage(WindowHandle handle, uint32_t code) {
-    Table& t = table();
-    std::shared_ptr<Window> window;
-    {
-        std::lock_guard<std::mutex> guard(t.lock);
-        window = find(t, handle);
-    }
+    std::shared_ptr<Window> window = lookup(table(), handle);
     if (!window) return false;
     std::lock_guard<std::recursive_mutex> call(window->callLock);
     if (window->destroyed.load()) return false;
@@ -166,17 +190,14 @@ bool windowWantsMessage(WindowHandle handle, uint32_t code) {
 
 intptr_t sendMessage(WindowHandle handle, uint32_t code, const char16_t* text) {
     Table& t = table();
-    std::unique_lock<std::mutex> held(t.lock);
-    std::shared_ptr<Window> window = find(t, handle);
+    std::shared_ptr<Window> window = lookup(t, handle);
     if (!window) {
-        held.unlock();
         setLastError(kErrorInvalidWindowHandle);
         return 0;
     }
     const bool direct = window->threading == ReceiverThreading::ThreadSafe ||
                         window->owner == std::this_thread::get_id();
     if (direct) {
-        held.unlock();
         std::lock_guard<std::recursive_mutex> call(window->callLock);
         // Destroyed while this send waited for the window's earlier call.
         if (window->destroyed.load()) {
@@ -186,6 +207,12 @@ intptr_t sendMessage(WindowHandle handle, uint32_t code, const char16_t* text) {
         return window->receiver(code, text);
     }
 
+    std::unique_lock<std::mutex> held(t.lock);
+    if (window->destroyed) {
+        held.unlock();
+        setLastError(kErrorInvalidWindowHandle);
+        return 0;
+    }
     Pending pending;
     pending.window = window;
     pending.code = code;
