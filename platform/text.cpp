@@ -84,9 +84,15 @@ std::u16string toUtf16(std::string_view utf8) {
 }
 
 std::string toUtf8(std::u16string_view utf16) {
-    std::string out;
-    out.reserve(utf16.size());
-    for (size_t i = 0; i < utf16.size(); ++i) {
+    // Most texts are ASCII from end to end: a run of ASCII is copied
+    // without a look at each unit's encoding.
+    size_t ascii = 0;
+    while (ascii < utf16.size() && utf16[ascii] < 0x80) ++ascii;
+    std::string out(ascii, '\0');
+    for (size_t i = 0; i < ascii; ++i) out[i] = static_cast<char>(utf16[i]);
+    if (ascii == utf16.size()) return out;
+    out.reserve(utf16.size() + utf16.size() / 2);
+    for (size_t i = ascii; i < utf16.size(); ++i) {
         char16_t u = utf16[i];
         if (u >= 0xD800 && u <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
             utf16[i + 1] <= 0xDFFF) {

@@ -300,16 +300,56 @@ const std::string& registryOfExecutable() {
     }();
     return path;
 }
+
+// getenv("ORVANE_REGISTRY") without a search of the environment while it
+// has not changed: the value is asked for at every cached registry read.
+// The C library never changes an entry's text in place; it replaces the
+// entry's pointer, appends new entries at the end and moves later entries
+// down on removal. So the same array, the same entry pointer at the same
+// index (or, while the variable is absent, the same count and the same last
+// entry) mean the same value.
+const char* registryVariable() {
+    constexpr std::string_view kName = "ORVANE_REGISTRY=";
+    struct Seen {
+        char** array = nullptr;
+        bool valid = false;
+        long index = -1;  // of the entry; -1 when absent
+        char* entry = nullptr;
+        size_t count = 0;
+        char* last = nullptr;
+    };
+    thread_local Seen seen;
+    char** env = environ;
+    if (seen.valid && env == seen.array && env) {
+        if (seen.index >= 0 && env[seen.index] == seen.entry) return seen.entry + kName.size();
+        if (seen.index < 0 && (seen.count == 0 || env[seen.count - 1] == seen.last) &&
+            env[seen.count] == nullptr)
+            return nullptr;
+    }
+    seen = Seen{};
+    seen.array = env;
+    seen.valid = env != nullptr;
+    for (size_t i = 0; env && env[i]; ++i) {
+        if (seen.index < 0 && std::strncmp(env[i], kName.data(), kName.size()) == 0) {
+            seen.index = static_cast<long>(i);
+            seen.entry = env[i];
+        }
+        seen.count = i + 1;
+        seen.last = env[i];
+    }
+    return seen.index >= 0 ? seen.entry + kName.size() : nullptr;
+}
+
 }  // namespace
 
 std::string registryFilePath() {
-    const char* env = std::getenv("ORVANE_REGISTRY");
+    const char* env = registryVariable();
     if (env && *env) return env;
     return registryOfExecutable();
 }
 
 bool isRegistryFilePath(const std::string& path) {
-    const char* env = std::getenv("ORVANE_REGISTRY");
+    const char* env = registryVariable();
     if (env && *env) return path == env;
     return path == registryOfExecutable();
 }

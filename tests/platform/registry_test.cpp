@@ -1,6 +1,8 @@
 #include "platform/registry.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -351,6 +353,38 @@ TEST_F(RegistryTest, ChangeCountMovesAtTheNextCallAfterAnyCommit) {
     setenv("ORVANE_REGISTRY", (m_dir + "/other.db").c_str(), 1);
     EXPECT_NE(platform::registryChangeCount(), beforeSwitch);
     EXPECT_EQ(platform::readDword(lm, key, u"Debug", v), 2u);
+}
+
+// The variable is read at every cached read without a search of the
+// environment; every way of changing it is still seen at once.
+TEST_F(RegistryTest, EveryChangeOfTheVariableIsSeenAtOnce) {
+    const std::string first = m_dir + "/first.db", second = m_dir + "/second.db";
+    struct Step {
+        const char* what;
+        std::function<void()> change;
+        std::string expected;  // empty: the installation's own file
+    } steps[] = {
+        {"set", [&] { setenv("ORVANE_REGISTRY", first.c_str(), 1); }, first},
+        {"another variable added", [] { setenv("OV_TEST_OTHER", "1", 1); }, first},
+        {"replaced", [&] { setenv("ORVANE_REGISTRY", second.c_str(), 1); }, second},
+        {"set to the first again", [&] { setenv("ORVANE_REGISTRY", first.c_str(), 1); }, first},
+        {"a variable before it removed", [] { unsetenv("OV_TEST_OTHER"); }, first},
+        {"removed", [] { unsetenv("ORVANE_REGISTRY"); }, ""},
+        {"another variable added while absent", [] { setenv("OV_TEST_OTHER", "2", 1); }, ""},
+        {"set while absent", [&] { setenv("ORVANE_REGISTRY", second.c_str(), 1); }, second},
+        {"emptied", [] { setenv("ORVANE_REGISTRY", "", 1); }, ""},
+    };
+    const std::string own = [] {
+        unsetenv("ORVANE_REGISTRY");
+        return platform::registryFilePath();
+    }();
+    for (const Step& step : steps) {
+        step.change();
+        const std::string expected = step.expected.empty() ? own : step.expected;
+        EXPECT_EQ(platform::registryFilePath(), expected) << step.what;
+        EXPECT_TRUE(platform::isRegistryFilePath(expected)) << step.what;
+    }
+    unsetenv("OV_TEST_OTHER");
 }
 
 TEST_F(RegistryTest, ThreadsShareTheConnection) {
