@@ -186,28 +186,28 @@ std::vector<DriveMapping> buildDriveMap(
 
 // Built again only when the registry's overrides or the mount table may
 // have changed; every path conversion asks for it, at the cost of one poll.
-std::vector<DriveMapping> currentDriveMap() {
+std::shared_ptr<const std::vector<DriveMapping>> sharedDriveMap() {
     static std::mutex lock;
-    static bool valid = false;
     static uint64_t overridesSeen = 0, mountsSeen = 0;
-    static std::vector<DriveMapping> map;
+    static std::shared_ptr<const std::vector<DriveMapping>> map;
     // Generations first, then the data: a change in between leaves an older
     // generation beside newer data, and the next call builds again.
     const uint64_t overridesNow = registryDriveOverridesGeneration();
     const uint64_t mountsNow = mountWatch().generation();
     {
         std::lock_guard<std::mutex> guard(lock);
-        if (valid && overridesNow == overridesSeen && mountsNow == mountsSeen) return map;
+        if (map && overridesNow == overridesSeen && mountsNow == mountsSeen) return map;
     }
-    auto overrides = registryDriveOverrides();
-    std::vector<std::string> removable = currentRemovableMountPoints();
+    auto built = std::make_shared<const std::vector<DriveMapping>>(
+        buildDriveMap(registryDriveOverrides(), currentRemovableMountPoints()));
     std::lock_guard<std::mutex> guard(lock);
-    map = buildDriveMap(overrides, removable);
+    map = built;
     overridesSeen = overridesNow;
     mountsSeen = mountsNow;
-    valid = true;
-    return map;
+    return built;
 }
+
+std::vector<DriveMapping> currentDriveMap() { return *sharedDriveMap(); }
 
 bool isPseudoFileSystemMount(const std::string& hostPath) {
     struct statfs info {};

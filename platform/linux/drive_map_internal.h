@@ -1,6 +1,7 @@
 // The drive map and mount facts behind path.h; not part of the public API.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,6 +14,8 @@ namespace platform::detail {
 // values add or override drives, removable media get the next free letters,
 // and Z: maps "/" when nothing else does. Sorted by letter.
 std::vector<DriveMapping> currentDriveMap();
+// The same map without a copy, for conversions made by the thousand.
+std::shared_ptr<const std::vector<DriveMapping>> sharedDriveMap();
 
 // The "\DosDevices\X:" REG_SZ values under HKLM\SYSTEM\MountedDevices as
 // letters and host folders, in the order the registry lists them.

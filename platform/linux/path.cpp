@@ -259,7 +259,10 @@ std::string hostFromWindows(const std::vector<DriveMapping>& map, std::u16string
 
     // The whole path as given exists: every component matched exactly.
     std::string exact = root;
-    for (auto part : parts) exact = detail::joinHost(exact, detail::windowsNameToHost(part));
+    for (auto part : parts) {
+        if (exact.empty() || exact.back() != '/') exact.push_back('/');
+        exact += detail::windowsNameToHost(part);
+    }
     if (parts.empty() || exists(exact)) return exact;
 
     std::string current = root;
@@ -327,7 +330,7 @@ char16_t driveOfHostPath(std::string_view hostPath) {
 std::string toHostPath(std::u16string_view windowsPath) {
     // Only a look taken by this conversion may stand for the path.
     detail::t_lastLookup.valid = false;
-    return hostFromWindows(driveMap(), windowsPath);
+    return hostFromWindows(*detail::sharedDriveMap(), windowsPath);
 }
 
 std::u16string toWindowsPath(std::string_view hostPath) {
