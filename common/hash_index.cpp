@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <functional>
 
 namespace names {
@@ -69,6 +70,9 @@ void HashIndex::clear() {
     m_windows.clear();
     m_windows.shrink_to_fit();
     m_longRuns.clear();
+    m_directory.clear();
+    m_directory.shrink_to_fit();
+    m_directoryShift = 64;
 }
 
 void HashIndex::build(std::string_view text) {
@@ -109,13 +113,25 @@ void HashIndex::build(std::string_view text) {
     }
     sortKeys(m_windows);
     m_windows.erase(std::unique(m_windows.begin(), m_windows.end()), m_windows.end());
+    if (m_windows.empty()) return;
+    // About one key per bucket (at most 2^24 buckets, 64 MiB of directory).
+    const unsigned bits = std::clamp<unsigned>(std::bit_width(m_windows.size()), 1, 24);
+    m_directoryShift = 64 - bits;
+    m_directory.assign((size_t{1} << bits) + 1, 0);
+    for (const Key& k : m_windows) ++m_directory[(k.high >> m_directoryShift) + 1];
+    for (size_t b = 1; b < m_directory.size(); ++b) m_directory[b] += m_directory[b - 1];
 }
 
 bool HashIndex::contains(std::string_view hashText) const {
     if (hashText.size() != kHashDigits) return false;
     Key key;
     if (!packDigits(hashText.data(), key)) return false;
-    if (std::binary_search(m_windows.begin(), m_windows.end(), key)) return true;
+    if (!m_directory.empty()) {
+        const uint64_t bucket = key.high >> m_directoryShift;
+        const auto first = m_windows.begin() + m_directory[bucket];
+        const auto last = m_windows.begin() + m_directory[bucket + 1];
+        if (std::binary_search(first, last, key)) return true;
+    }
     if (m_longRuns.empty()) return false;
     auto it = std::search(m_longRuns.begin(), m_longRuns.end(),
                           std::boyer_moore_horspool_searcher(hashText.begin(), hashText.end()));

@@ -48,6 +48,13 @@ public:
 private:
     KeyList m_windows;       // sorted, unique
     std::string m_longRuns;  // long runs joined by '\n'
+    // Where the keys of each value of their top bits begin in m_windows (one
+    // more entry at the end): a lookup reads one entry here and searches a
+    // handful of neighbouring keys, instead of some twenty far-apart probes
+    // of a binary search over the whole list, each a cache (and, in a
+    // virtual machine, a costly page-table) miss.
+    std::vector<uint32_t> m_directory;
+    unsigned m_directoryShift = 64;
 };
 
 }  // namespace names

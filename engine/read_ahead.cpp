@@ -87,7 +87,11 @@ bool ReadAhead::take(std::u16string_view path, ReadAheadResult& out) {
         return false;
     }
     m_awaited = item;
-    m_itemDone.wait(held, [&] { return awaitedReady(); });
+    // A file that is ready waits a moment for the run behind it, never for a
+    // file that is slow to read: it would have been reported first.
+    while (!m_itemDone.wait_for(held, kRunPatience, [&] { return awaitedReady(); })) {
+        if (isFinal(*item)) break;
+    }
     m_awaited.reset();
     const bool opened = item->state == State::Done;
     if (opened) {

@@ -8,6 +8,7 @@
 // not planned, a failed open, a changed file, a file no worker has started)
 // is opened and read by the scan thread as before.
 #pragma once
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -97,8 +98,10 @@ private:
     std::shared_ptr<Item> nextFor(bool helper) const;
     void wakeWorkers();  // with m_lock held
 
-    // Files ready ahead of the awaited one before the scan thread is woken.
+    // Files ready ahead of the awaited one before the scan thread is woken,
+    // and how long a ready file waits for them at most.
     static constexpr size_t kWakeRun = 16;
+    static constexpr std::chrono::milliseconds kRunPatience{5};
 
     const Limits m_limits;
     std::mutex m_lock;
