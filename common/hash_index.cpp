@@ -73,6 +73,9 @@ void HashIndex::clear() {
     m_directory.clear();
     m_directory.shrink_to_fit();
     m_directoryShift = 64;
+    m_filter.clear();
+    m_filter.shrink_to_fit();
+    m_filterShift = 64;
 }
 
 void HashIndex::build(std::string_view text) {
@@ -120,6 +123,14 @@ void HashIndex::build(std::string_view text) {
     m_directory.assign((size_t{1} << bits) + 1, 0);
     for (const Key& k : m_windows) ++m_directory[(k.high >> m_directoryShift) + 1];
     for (size_t b = 1; b < m_directory.size(); ++b) m_directory[b] += m_directory[b - 1];
+    // About eight bits per key, at most 1 MiB.
+    const unsigned filterBits = std::clamp<unsigned>(bits + 3, 6, 23);
+    m_filterShift = 64 - filterBits;
+    m_filter.assign((size_t{1} << filterBits) / 64, 0);
+    for (const Key& k : m_windows) {
+        const uint64_t bit = k.low >> m_filterShift;
+        m_filter[bit / 64] |= uint64_t{1} << (bit % 64);
+    }
 }
 
 bool HashIndex::contains(std::string_view hashText) const {
@@ -127,11 +138,17 @@ bool HashIndex::contains(std::string_view hashText) const {
     Key key;
     if (!packDigits(hashText.data(), key)) return false;
     if (!m_directory.empty()) {
+        const uint64_t bit = key.low >> m_filterShift;
+        if ((m_filter[bit / 64] & (uint64_t{1} << (bit % 64))) == 0) return longRunsContain(hashText);
         const uint64_t bucket = key.high >> m_directoryShift;
         const auto first = m_windows.begin() + m_directory[bucket];
         const auto last = m_windows.begin() + m_directory[bucket + 1];
         if (std::binary_search(first, last, key)) return true;
     }
+    return longRunsContain(hashText);
+}
+
+bool HashIndex::longRunsContain(std::string_view hashText) const {
     if (m_longRuns.empty()) return false;
     auto it = std::search(m_longRuns.begin(), m_longRuns.end(),
                           std::boyer_moore_horspool_searcher(hashText.begin(), hashText.end()));

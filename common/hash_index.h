@@ -46,6 +46,8 @@ public:
     using KeyList = std::vector<Key, platform::LargeAllocator<Key>>;
 
 private:
+    bool longRunsContain(std::string_view hashText) const;
+
     KeyList m_windows;       // sorted, unique
     std::string m_longRuns;  // long runs joined by '\n'
     // Where the keys of each value of their top bits begin in m_windows (one
@@ -53,8 +55,14 @@ private:
     // handful of neighbouring keys, instead of some twenty far-apart probes
     // of a binary search over the whole list, each a cache (and, in a
     // virtual machine, a costly page-table) miss.
-    std::vector<uint32_t> m_directory;
+    std::vector<uint32_t, platform::LargeAllocator<uint32_t>> m_directory;
     unsigned m_directoryShift = 64;
+    // One bit per value of some bits of the keys' low half, set for every
+    // key: small enough to stay in the processor's cache, it turns most
+    // absent hashes (nearly every file scanned) away without touching the
+    // list or the directory.
+    std::vector<uint64_t> m_filter;
+    unsigned m_filterShift = 64;
 };
 
 }  // namespace names

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <set>
 
 #include "common/hash_index.h"
 
@@ -66,4 +67,32 @@ TEST(HashIndex, OneWindowPerOrdinaryEntry) {
     index.build(kA + "\r\n" + kB + "\r\n" + kA + "\r\n");
     EXPECT_EQ(index.windowCount(), 2u);
     EXPECT_FALSE(index.contains("not a hash"));
+}
+
+// A database of many entries: every entry is found, and near misses (the
+// same leading or trailing digits as an entry) are not.
+TEST(HashIndex, ManyEntriesAndTheirNearMisses) {
+    std::mt19937_64 rng(11);
+    const char digits[] = "0123456789ABCDEF";
+    std::vector<std::string> entries;
+    std::string text;
+    for (int i = 0; i < 100000; ++i) {
+        std::string entry;
+        for (int d = 0; d < 32; ++d) entry.push_back(digits[rng() % 16]);
+        text += entry + "\r\n";
+        entries.push_back(std::move(entry));
+    }
+    names::HashIndex index;
+    index.build(text);
+    EXPECT_EQ(index.windowCount(), entries.size());
+    // With a line break after each entry, only whole entries are in the text.
+    const std::set<std::string> inText(entries.begin(), entries.end());
+    for (const std::string& entry : entries) ASSERT_TRUE(index.contains(entry)) << entry;
+    for (size_t i = 0; i < entries.size(); i += 97) {
+        for (size_t at : {0, 15, 16, 31}) {
+            std::string near = entries[i];
+            near[at] = near[at] == 'F' ? '0' : digits[std::string_view(digits).find(near[at]) + 1];
+            EXPECT_EQ(index.contains(near), inText.count(near) == 1) << near;
+        }
+    }
 }
