@@ -85,7 +85,9 @@ void File::close() {
 uint32_t File::open(std::u16string_view path, uint32_t access, uint32_t share,
                     Disposition disposition, File& out) {
     out.close();
-    std::string host = toHostPath(path);
+    struct stat looked {};
+    bool lookedValid = false;
+    std::string host = detail::toHostPathLooked(path, looked, lookedValid);
     if (host.empty()) return report(kErrorPathNotFound);
 
     bool create = false, exclusive = false, truncate = false, mustExist = false;
@@ -116,9 +118,8 @@ uint32_t File::open(std::u16string_view path, uint32_t access, uint32_t share,
         struct stat before {};
         // The conversion has just looked the path up; a regular file (not a
         // link, which stat would follow) needs no second look.
-        struct stat looked {};
         bool existed = false;
-        if (round == 0 && detail::takeLastLookup(host, looked) && S_ISREG(looked.st_mode)) {
+        if (round == 0 && lookedValid && S_ISREG(looked.st_mode)) {
             before = looked;
             existed = true;
         } else {

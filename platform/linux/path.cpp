@@ -55,28 +55,6 @@ std::string joinHost(const std::string& folder, std::string_view name) {
     return out;
 }
 
-namespace {
-struct LastLookup {
-    bool valid = false;
-    std::string path;
-    struct stat st {};
-};
-thread_local LastLookup t_lastLookup;
-}  // namespace
-
-void rememberLookup(const std::string& hostPath, const struct stat& st) {
-    t_lastLookup.valid = true;
-    t_lastLookup.path = hostPath;
-    t_lastLookup.st = st;
-}
-
-bool takeLastLookup(const std::string& hostPath, struct stat& st) {
-    if (!t_lastLookup.valid || t_lastLookup.path != hostPath) return false;
-    t_lastLookup.valid = false;
-    st = t_lastLookup.st;
-    return true;
-}
-
 uint32_t missingPathCode(const std::string& hostPath) {
     size_t slash = hostPath.find_last_of('/');
     std::string parent = slash == std::string::npos ? "." : hostPath.substr(0, slash);
@@ -92,10 +70,10 @@ namespace {
 
 bool isSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
-bool exists(const std::string& hostPath) {
+bool exists(const std::string& hostPath, struct stat* found = nullptr) {
     struct stat st {};
     if (::lstat(hostPath.c_str(), &st) != 0) return false;
-    detail::rememberLookup(hostPath, st);
+    if (found) *found = st;
     return true;
 }
 
@@ -204,7 +182,11 @@ bool findIgnoringCase(const std::string& folder, std::u16string_view name, std::
     return any;
 }
 
-std::string hostFromWindows(const std::vector<DriveMapping>& map, std::u16string_view path) {
+// looked, when given, gets the lstat of the result when the path exists
+// exactly as given (lookedValid says so).
+std::string hostFromWindows(const std::vector<DriveMapping>& map, std::u16string_view path,
+                            struct stat* looked = nullptr, bool* lookedValid = nullptr) {
+    if (lookedValid) *lookedValid = false;
     if (path.empty()) return {};
     // Long-path and NT prefixes name the same places.
     if (path.size() >= 4 && isSeparator(path[0]) && isSeparator(path[1]) &&
@@ -263,7 +245,11 @@ std::string hostFromWindows(const std::vector<DriveMapping>& map, std::u16string
         if (exact.empty() || exact.back() != '/') exact.push_back('/');
         exact += detail::windowsNameToHost(part);
     }
-    if (parts.empty() || exists(exact)) return exact;
+    if (parts.empty()) return exact;
+    if (exists(exact, looked)) {
+        if (lookedValid) *lookedValid = looked != nullptr;
+        return exact;
+    }
 
     std::string current = root;
     bool missing = false;
@@ -328,10 +314,14 @@ char16_t driveOfHostPath(std::string_view hostPath) {
 }
 
 std::string toHostPath(std::u16string_view windowsPath) {
-    // Only a look taken by this conversion may stand for the path.
-    detail::t_lastLookup.valid = false;
     return hostFromWindows(*detail::sharedDriveMap(), windowsPath);
 }
+
+namespace detail {
+std::string toHostPathLooked(std::u16string_view windowsPath, struct stat& looked, bool& valid) {
+    return hostFromWindows(*sharedDriveMap(), windowsPath, &looked, &valid);
+}
+}  // namespace detail
 
 std::u16string toWindowsPath(std::string_view hostPath) {
     return windowsFromHost(driveMap(), hostPath);

@@ -21,10 +21,9 @@ uint32_t missingPathCode(const std::string& hostPath);
 // Joins a host folder and a name with one slash.
 std::string joinHost(const std::string& folder, std::string_view name);
 
-// What the last lookup of a path conversion on this thread found: a path
-// conversion looks its result up, and an open that follows at once can use
-// that look instead of its own. takeLastLookup hands it over once.
-void rememberLookup(const std::string& hostPath, const struct stat& st);
-bool takeLastLookup(const std::string& hostPath, struct stat& st);
+// toHostPath, and the lstat the conversion made of its result: valid when
+// the path exists exactly as given, so that an open can use that look
+// instead of making its own.
+std::string toHostPathLooked(std::u16string_view windowsPath, struct stat& looked, bool& valid);
 
 }  // namespace platform::detail

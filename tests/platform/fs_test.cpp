@@ -131,6 +131,7 @@ TEST(Fs, IdentityTellsVersionsOfAFileApart) {
     ASSERT_EQ(a.identity(first), 0u);
     ASSERT_EQ(b.identity(second), 0u);
     EXPECT_EQ(first, second);
+    EXPECT_EQ(a.identityAtOpen(), first) << "the open's own look at the file";
     EXPECT_EQ(first.size, 5u);
     // Past a tick of the file clock, a rewrite of the same size is another version.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
