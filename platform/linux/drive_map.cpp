@@ -14,6 +14,7 @@
 
 #include "platform/linux/drive_map_internal.h"
 #include "platform/linux/fork_generation.h"
+#include "platform/registry.h"
 #include "platform/text.h"
 
 namespace platform::detail {
@@ -192,7 +193,10 @@ std::shared_ptr<const std::vector<DriveMapping>> sharedDriveMap() {
     static std::shared_ptr<const std::vector<DriveMapping>> map;
     // Generations first, then the data: a change in between leaves an older
     // generation beside newer data, and the next call builds again.
-    const uint64_t overridesNow = registryDriveOverridesGeneration();
+    // The registry's change count moves with every commit of any process, a
+    // registry file that appears, goes or is replaced, and another registry
+    // path, and costs no system call while nothing changed.
+    const uint64_t overridesNow = registryChangeCount();
     const uint64_t mountsNow = mountWatch().generation();
     {
         std::lock_guard<std::mutex> guard(lock);

@@ -18,10 +18,10 @@ std::vector<DriveMapping> currentDriveMap();
 std::shared_ptr<const std::vector<DriveMapping>> sharedDriveMap();
 
 // The "\DosDevices\X:" REG_SZ values under HKLM\SYSTEM\MountedDevices as
-// letters and host folders, in the order the registry lists them.
+// letters and host folders, in the order the registry lists them. Read anew
+// at each call; the drive map reads them again only when the registry's
+// change count has moved.
 std::vector<std::pair<char16_t, std::string>> registryDriveOverrides();
-// A number that moves whenever those values may have changed.
-uint64_t registryDriveOverridesGeneration();
 
 // Mount points below /media and /run/media, in mount order, from a
 // /proc/self/mounts style text.

@@ -1,9 +1,7 @@
 // Drive letters the registry adds or overrides: REG_SZ values named
 // "\DosDevices\X:" under HKLM\SYSTEM\MountedDevices, each a host folder.
-#include <sys/stat.h>
 
 #include <cstring>
-#include <mutex>
 #include <vector>
 
 #include "platform/error.h"
@@ -30,7 +28,9 @@ char16_t letterOfValueName(std::u16string_view name) {
     return letter >= u'A' && letter <= u'Z' ? letter : 0;
 }
 
-std::vector<std::pair<char16_t, std::string>> readOverrides() {
+}  // namespace
+
+std::vector<std::pair<char16_t, std::string>> registryDriveOverrides() {
     std::vector<std::pair<char16_t, std::string>> out;
     RegKey key;
     if (RegKey::open(RegRoot::LocalMachine, kMountedDevicesKey, key) != 0) return out;
@@ -56,38 +56,5 @@ std::vector<std::pair<char16_t, std::string>> readOverrides() {
     return out;
 }
 
-// The values as last read, kept while the registry's change count stays:
-// it moves with every commit of any process, a registry file that appears,
-// goes or is replaced, and another registry path, and costs no system call
-// while nothing changed.
-class OverrideCache {
-  public:
-    std::vector<std::pair<char16_t, std::string>> get() {
-        const uint64_t changes = registryChangeCount();
-        std::lock_guard<std::mutex> guard(m_lock);
-        if (m_valid && changes == m_changes) return m_overrides;
-        // Read after the count: a commit in between moves the count again,
-        // and the next call reads once more.
-        m_overrides = readOverrides();
-        m_changes = changes;
-        m_valid = true;
-        return m_overrides;
-    }
-
-  private:
-    std::mutex m_lock;
-    bool m_valid = false;
-    uint64_t m_changes = 0;
-    std::vector<std::pair<char16_t, std::string>> m_overrides;
-};
-
-}  // namespace
-
-std::vector<std::pair<char16_t, std::string>> registryDriveOverrides() {
-    static OverrideCache cache;
-    return cache.get();
-}
-
-uint64_t registryDriveOverridesGeneration() { return registryChangeCount(); }
 
 }  // namespace platform::detail

@@ -12,6 +12,7 @@
 #include <unordered_map>
 
 #include "platform/error.h"
+#include "platform/linux/fork_generation.h"
 #include "platform/linux/wal_watch.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -364,7 +365,7 @@ private:
     // process, and the last full check is recent. Costs no system call.
     bool quickCheck() const {
         if (!m_quickValid || !m_conn) return false;
-        if (WalWatch::forkGeneration() != m_quickForks) return false;
+        if (detail::forkGeneration() != m_quickForks) return false;
         if (std::chrono::steady_clock::now() - m_quickCheckedAt > kQuickCheckWindow) return false;
         if (!m_watch.unchanged()) return false;
         return isRegistryFilePath(m_path);
@@ -429,7 +430,7 @@ private:
         if (forWrite && m_conn->readOnly) return kErrorAccessDenied;
         if (!forWrite && m_watch.attached()) {
             m_quickValid = true;
-            m_quickForks = WalWatch::forkGeneration();
+            m_quickForks = detail::forkGeneration();
             m_quickCheckedAt = std::chrono::steady_clock::now();
         }
         return 0;

@@ -1,7 +1,5 @@
 #include "platform/linux/wal_watch.h"
 
-#include "platform/linux/fork_generation.h"
-
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -9,10 +7,7 @@
 
 #include <atomic>
 
-
 namespace platform::regstore {
-
-uint64_t WalWatch::forkGeneration() { return detail::forkGeneration(); }
 
 bool WalWatch::attach(const std::string& databasePath) {
     detach();

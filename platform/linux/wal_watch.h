@@ -31,10 +31,6 @@ public:
     // True when the header is byte for byte the remembered one.
     bool unchanged() const;
 
-    // Counts the forks of this process: a child must not trust a parent's
-    // connection, and sees a new number.
-    static uint64_t forkGeneration();
-
 private:
     static constexpr size_t kHeaderWords = 12;  // two copies of the 48-byte header
     const volatile uint8_t* m_map = nullptr;
