@@ -135,7 +135,7 @@ int32_t __ScanFile(char16_t* path, const char16_t* extra) {
         SendOVMsg(SCANMSG_DEBUG, u" __ScanFile, size: %d", static_cast<int>(size));
         // A digest a read-ahead worker made of this very version of the file
         // stands for reading it here; the messages are the same either way.
-        const bool readAhead = ahead.hashed && ahead.identity == identity;
+        const bool readAhead = ahead.hashed && file.identityAtOpen() == identity;
         std::unique_ptr<uint8_t[]> buffer;
         if (!readAhead) buffer.reset(new (std::nothrow) uint8_t[size ? size : 1]);
         if (readAhead || buffer) {

@@ -206,7 +206,6 @@ bool ReadAhead::readOne(Item& item, std::vector<uint8_t>& buffer, Md5Hasher& has
     // identity of the file, taken after this read, with the one before it.
     if (!hasher.finish(result.md5.digest)) return true;
     result.md5.step = Md5Result::Step::Done;
-    result.identity = before;
     result.bytes = static_cast<uint32_t>(done);
     result.hashed = true;
     return true;

@@ -26,9 +26,10 @@
 // A file opened ahead and, when it could be hashed, its digest and the
 // version of the file it belongs to.
 struct ReadAheadResult {
-    platform::File file;  // open for reading, shared for reading
+    // Open for reading, shared for reading; the version hashed is the one it
+    // had when it was opened (File::identityAtOpen).
+    platform::File file;
     bool hashed = false;
-    platform::FileIdentity identity;  // the version hashed
     uint32_t bytes = 0;  // bytes hashed: the file's size, or less if it ended early
     Md5Result md5;
 };

@@ -65,7 +65,7 @@ TEST(ReadAhead, HandsOverTheOpenFileWithItsDigest) {
         EXPECT_TRUE(result.file.isOpen());
         ASSERT_TRUE(result.hashed);
         EXPECT_EQ(result.bytes, content.size());
-        EXPECT_EQ(result.identity.size, content.size());
+        EXPECT_EQ(result.file.identityAtOpen().size, content.size());
         EXPECT_EQ(DigestText(result), Md5Upper(content));
     }
     EXPECT_EQ(readAhead.digestsHandedOver(), files.size());
