@@ -128,18 +128,22 @@ int32_t FindF(const char16_t* folder, int32_t smart) {
 
     int32_t count = 0;
     ReadAheadScope readAheadScope;
-    ReadAhead* readAhead = CurrentReadAhead();
-    platform::FindFile find;
-    platform::FindData entry;
+    ReadAhead& readAhead = *CurrentReadAhead();
     // The entries listed but not yet walked. Those before the next
     // sub-folder are planned for the read-ahead; the files after it come
     // only once that sub-folder's whole tree has been walked.
-    std::deque<platform::FindData> listed;
+    struct Listed {
+        platform::FindData entry;
+        std::u16string handed;  // the path planned for the read-ahead; empty if none
+    };
+    std::deque<Listed> listed;
     size_t planned = 0;  // entries at the front of listed already planned
+    platform::FindFile find;
+    platform::FindData first;
     // The walk never asks whether an entry is hidden.
-    bool listingEnded = platform::FindFile::first(pattern, find, entry,
+    bool listingEnded = platform::FindFile::first(pattern, find, first,
                                                   platform::FindFile::Detail::NoHiddenOrSystem) != 0;
-    if (!listingEnded) listed.push_back(std::move(entry));
+    if (!listingEnded) listed.push_back({std::move(first), {}});
     auto listAhead = [&] {
         // Listed in batches, so that the workers are woken once per batch
         // rather than once per file.
@@ -147,28 +151,30 @@ int32_t FindF(const char16_t* folder, int32_t smart) {
         while (refill && !listingEnded && listed.size() < kListedAhead) {
             platform::FindData more;
             if (find.next(more) == 0)
-                listed.push_back(std::move(more));
+                listed.push_back({std::move(more), {}});
             else
                 listingEnded = true;
         }
-        if (!readAhead) return;
         std::vector<ReadAhead::Planned> paths;
-        for (; planned < listed.size() && !isFolderEntry(listed[planned]); ++planned) {
-            const std::u16string full = base + std::u16string(joiner) + listed[planned].name;
+        for (; planned < listed.size() && !isFolderEntry(listed[planned].entry); ++planned) {
+            Listed& next = listed[planned];
+            const std::u16string full = base + std::u16string(joiner) + next.entry.name;
             std::vector<char16_t> lowered(full.begin(), full.end());
             lowered.push_back(0);
             // Planned as the path the file scanner will open.
-            if (willBeRead(listed[planned], lowered, smart, scanArchives))
-                paths.push_back({PathToHandOn(full, lowered.data()), listed[planned].size});
+            if (!willBeRead(next.entry, lowered, smart, scanArchives)) continue;
+            next.handed = PathToHandOn(full, lowered.data());
+            paths.push_back({next.handed, next.entry.size});
         }
-        if (!paths.empty()) readAhead->plan(std::move(paths));
+        if (!paths.empty()) readAhead.plan(std::move(paths));
     };
     for (;;) {
         listAhead();
         if (listed.empty()) break;
-        entry = std::move(listed.front());
+        Listed current = std::move(listed.front());
         listed.pop_front();
         if (planned > 0) --planned;
+        const platform::FindData& entry = current.entry;
         if (RunFlag() == 0) {
             SendOVMsg(SCANMSG_DEBUG, u"FindF: Thread Status FALSE!");
             break;
@@ -225,7 +231,9 @@ int32_t FindF(const char16_t* folder, int32_t smart) {
                       full.c_str());
             continue;
         }
-        std::u16string handed = PathToHandOn(full, checked.data());
+        // Worked out once, when the entry was planned.
+        const std::u16string handed =
+            current.handed.empty() ? PathToHandOn(full, checked.data()) : current.handed;
         std::vector<char16_t> buffer(handed.begin(), handed.end());
         buffer.push_back(0);
         __ScanFile(buffer.data(), nullptr);
