@@ -111,6 +111,16 @@ std::string toUtf8(std::u16string_view utf16) {
     return out;
 }
 
+std::string toUtf16LeBytes(std::u16string_view utf16) {
+    std::string bytes;
+    bytes.reserve(utf16.size() * 2);
+    for (char16_t unit : utf16) {
+        bytes.push_back(static_cast<char>(unit & 0xFF));
+        bytes.push_back(static_cast<char>(unit >> 8));
+    }
+    return bytes;
+}
+
 size_t length16(const char16_t* text) {
     if (!text) return 0;
     size_t n = 0;

@@ -23,6 +23,10 @@ std::u16string toUtf16(std::string_view utf8);
 // unpaired surrogate becomes U+FFFD.
 std::string toUtf8(std::u16string_view utf16);
 
+// The bytes of UTF-16 text as a UTF-16LE file holds them, whatever the
+// host's byte order.
+std::string toUtf16LeBytes(std::u16string_view utf16);
+
 // The system "ANSI" code page text of a UTF-16 string (UTF-8 here).
 inline std::string toAnsi(std::u16string_view utf16) { return toUtf8(utf16); }
 inline std::u16string fromAnsi(std::string_view ansi) { return toUtf16(ansi); }

@@ -82,13 +82,7 @@ std::u16string CAppLog::LinePrefix(std::chrono::system_clock::time_point when, i
 }
 
 void CAppLog::WriteUnits(std::u16string_view text) {
-    // UTF-16LE whatever the host's byte order.
-    std::string bytes;
-    bytes.reserve(text.size() * 2);
-    for (char16_t unit : text) {
-        bytes.push_back(static_cast<char>(unit & 0xFF));
-        bytes.push_back(static_cast<char>(unit >> 8));
-    }
+    const std::string bytes = platform::toUtf16LeBytes(text);
     // Failed writes are ignored: the log never stops the application.
     uint32_t written = 0;
     (void)file.write(bytes.data(), static_cast<uint32_t>(bytes.size()), written);

@@ -82,12 +82,7 @@ bool StartupLog::IsOpen() const {
 void StartupLog::Write(std::u16string_view text) {
     std::lock_guard<std::mutex> guard(m_lock);
     if (!m_file.isOpen()) return;
-    std::string bytes;
-    bytes.reserve(text.size() * 2);
-    for (char16_t unit : text) {
-        bytes.push_back(static_cast<char>(unit & 0xFF));
-        bytes.push_back(static_cast<char>(unit >> 8));
-    }
+    const std::string bytes = platform::toUtf16LeBytes(text);
     uint32_t written = 0;
     (void)m_file.write(bytes.data(), static_cast<uint32_t>(bytes.size()), written);
 }
