@@ -9,6 +9,11 @@
 
 #include "engine/scan_request.h"
 
+namespace platform {
+class File;
+struct EntryInFolder;
+}  // namespace platform
+
 // ---- Scan run state (scan_run.cpp) ----
 
 // The work behind the four exports (exports.cpp only forwards to these).
@@ -88,10 +93,15 @@ void ReleaseInfectionTable();
 // ---- File scanner (file_scanner.cpp) ----
 
 int32_t __ScanFile(char16_t* path, const char16_t* extra);
+// __ScanFile for a file a walk listed: opened only as listed, inside the
+// folder it was listed in; path is the name it is reported under.
+int32_t ScanListedFile(char16_t* path, const char16_t* extra, const platform::EntryInFolder& entry);
 // A new 2048-unit string, or null; cuts text in place.
 std::unique_ptr<char16_t[]> TranslatePath(char16_t* text);
 char16_t* RemoveBadChars(char16_t* text);
 int32_t GetFileSections(const char16_t* path, const char16_t* extra);
+// GetFileSections over a file already open for reading (read from its start).
+int32_t GetFileSectionsOf(platform::File& file, const char16_t* path, const char16_t* extra);
 // The section step of GetFileSections over an image already in memory;
 // budget is the file size the section sizes are weighed against.
 int32_t HashImageSections(const uint8_t* data, size_t size, int64_t budget, const char16_t* path,

@@ -3,6 +3,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "common/scan_codes.h"
 #include "engine/engine_internal.h"
@@ -13,7 +14,6 @@
 
 namespace {
 
-constexpr size_t kNameUnits = 2048;
 // Files of this size or more are not read: the whole file goes into memory.
 constexpr uint64_t kMaxScannedFileBytes = 5u * 1024 * 1024;
 
@@ -22,10 +22,11 @@ uint32_t OpenForScan(std::u16string_view path, platform::File& file) {
                                 platform::Disposition::OpenExisting, file);
 }
 
-// OpenForScan, or the file a read-ahead worker opened at this very path a
-// moment ago with the same access and sharing (and its digest, if any).
-uint32_t OpenOrTakeAhead(std::u16string_view path, platform::File& file, ReadAheadResult& ahead,
-                         bool& taken) {
+// The file a read-ahead worker opened at this very path a moment ago with
+// the same access and sharing (and its digest, if any), or the file opened
+// here: inside the folder it was listed in for a walked file, else by path.
+uint32_t OpenOrTakeAhead(std::u16string_view path, const platform::EntryInFolder* listed,
+                         platform::File& file, ReadAheadResult& ahead, bool& taken) {
     ReadAhead* readAhead = CurrentReadAhead();
     taken = readAhead && readAhead->take(path, ahead);
     if (taken) {
@@ -33,7 +34,15 @@ uint32_t OpenOrTakeAhead(std::u16string_view path, platform::File& file, ReadAhe
         platform::setLastError(platform::kErrorSuccess);  // as a successful open leaves it
         return 0;
     }
+    if (listed) return platform::File::openInFolder(*listed, platform::kShareRead, file);
     return OpenForScan(path, file);
+}
+
+// Whether an open failed because nothing is at the path: only then is a
+// text cut down to the path it may hold.
+bool NothingThere(uint32_t error) {
+    return error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound ||
+           error == platform::kErrorInvalidName || error == platform::kErrorFilenameExcedRange;
 }
 
 // The path as the caller gave it, and without the quotation marks around a
@@ -47,16 +56,22 @@ std::u16string Unquoted(std::u16string_view path) {
     return std::u16string(path);
 }
 
-// The fallback when the translated path cannot be opened: the translation
-// cuts a path at its first character outside 32..122, so a file whose name
-// holds a non-ASCII letter, "~", "{", "|" or "}" would never be scanned.
-// The path as given (and that path without quotation marks) is tried before
-// the file is given up.
+// The program of a command line as given, its arguments cut off without
+// any translation ("e:\tools\app.exe /s" -> e:\tools\app.exe).
+std::u16string ProgramOf(const std::u16string& given) {
+    std::vector<char16_t> text(given.begin(), given.end());
+    text.push_back(0);
+    const char16_t* cut = RemoveBadChars(text.data());
+    return cut ? std::u16string(cut) : std::u16string();
+}
+
+// The last tries when neither the path as given nor its translation opens:
+// that path without quotation marks, and its program without arguments.
 bool OpenAsGiven(const std::u16string& given, std::u16string_view alreadyTried,
                  platform::File& file, std::u16string& opened) {
-    const std::u16string candidates[] = {given, Unquoted(given), Unquoted(alreadyTried)};
+    const std::u16string candidates[] = {Unquoted(given), Unquoted(alreadyTried), ProgramOf(given)};
     for (const std::u16string& candidate : candidates) {
-        if (candidate.size() < 3 || candidate == alreadyTried) continue;
+        if (candidate.size() < 3 || candidate == alreadyTried || candidate == given) continue;
         uint32_t error = OpenForScan(candidate, file);
         SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile [INFO] Step 5.1, as given: %s, err %d",
                   candidate.c_str(), static_cast<int>(error));
@@ -70,11 +85,20 @@ bool OpenAsGiven(const std::u16string& given, std::u16string_view alreadyTried,
 
 }  // namespace
 
-int32_t __ScanFile(char16_t* path, const char16_t* extra) {
+namespace {
+
+// One file, from the path a caller found to its verdict. The path is opened
+// exactly as given first: the translation cuts a path at its first
+// character outside 32..122 and drops what stands before a token, so a file
+// whose name holds "~", "{", "|", "}" or a non-ASCII letter would otherwise
+// be passed over for a neighbour named with the start of its name. The
+// translation is opened only when nothing is at the path as given (a
+// command line, a registry text). A walked file (listed) is opened only as
+// listed, inside its folder.
+int32_t ScanFileAt(char16_t* path, const char16_t* extra, const platform::EntryInFolder* listed) {
     if (RunFlag() == 0) return 1;
     if (!path || platform::length16(path) < 3) return 0;
     SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile ##### Started: %s, %s", path, extra);
-    char16_t name[kNameUnits] = {};
     const std::u16string given(path);  // TranslatePath cuts path in place
 
     std::unique_ptr<char16_t[]> translated = TranslatePath(path);
@@ -90,39 +114,59 @@ int32_t __ScanFile(char16_t* path, const char16_t* extra) {
     ReadAheadResult ahead;
     bool takenAhead = false;
     std::u16string opened;
+    // The path as given, when it is not the one about to be tried anyway:
+    // true when it opened; false with the error that decides what follows.
+    auto openGivenFirst = [&](std::u16string_view next, uint32_t& error) {
+        error = 0;
+        if (!listed && given == next) return false;
+        error = OpenOrTakeAhead(given, listed, file, ahead, takenAhead);
+        if (given != next)
+            SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile [INFO] Step 4.1, as named: %s, err %d",
+                      given.c_str(), static_cast<int>(error));
+        if (error != 0) return false;
+        opened = given;
+        return true;
+    };
     if (translated && platform::length16(translated.get()) >= 3) {
         SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile [INFO] Step 4 -> %s", translated.get());
-        uint32_t error = OpenOrTakeAhead(translated.get(), file, ahead, takenAhead);
-        if (error != 0) {
+        uint32_t error = 0;
+        const bool openedAsGiven = openGivenFirst(translated.get(), error);
+        if (!openedAsGiven && !listed && (error == 0 || NothingThere(error)))
+            error = OpenOrTakeAhead(translated.get(), nullptr, file, ahead, takenAhead);
+        if (!openedAsGiven && error != 0) {
             SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile [INFO] Step 5, err %d",
                       static_cast<int>(error));
-            if (!OpenAsGiven(given, translated.get(), file, opened)) return 0;
-        } else {
+            if (listed || !OpenAsGiven(given, translated.get(), file, opened)) return 0;
+        } else if (!openedAsGiven) {
             opened = translated.get();
+        }
+        if (error == 0)
             SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile [INFO] Step 7, error code: %d",
                       static_cast<int>(platform::lastError()));
-        }
-        platform::copy16(name, kNameUnits, opened);
         SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile [INFO] Step 8");
         SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile [INFO] Step 9");
     } else {
         SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile [INFO] Step 2");
-        uint32_t error = OpenOrTakeAhead(path, file, ahead, takenAhead);
-        if (error != 0) {
+        uint32_t error = 0;
+        const bool openedAsGiven = openGivenFirst(path, error);
+        if (!openedAsGiven && !listed && (error == 0 || NothingThere(error)))
+            error = OpenOrTakeAhead(path, nullptr, file, ahead, takenAhead);
+        if (!openedAsGiven && error != 0) {
             SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile failed, pFileName: %s, err: %d", path,
                       static_cast<int>(error));
-            if (!OpenAsGiven(given, path, file, opened)) {
+            if (listed || !OpenAsGiven(given, path, file, opened)) {
                 if (translated)
                     SendOVMsg(SCANMSG_DEBUG,
                               u"  __ScanFile failed, pFileName: %s, heap is allocated", path);
                 return 0;
             }
-        } else {
+        } else if (!openedAsGiven) {
             opened = path;
         }
-        platform::copy16(name, kNameUnits, opened);
         SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile [INFO] Step 3");
     }
+    // The whole path names the file in every message and report line.
+    const std::u16string& name = opened;
     translated.reset();
 
     std::lock_guard<std::recursive_mutex> fileLock(FileLock());
@@ -159,15 +203,17 @@ int32_t __ScanFile(char16_t* path, const char16_t* extra) {
                 SendOVMsg(SCANMSG_DEBUG,
                           u" >>>>>>>>>>>>> __ScanFile, The file we going to check: [Sizes: %d <> "
                           u"%d ] %s",
-                          static_cast<int>(size), static_cast<int>(done), name);
+                          static_cast<int>(size), static_cast<int>(done), name.c_str());
                 if (readAhead)
-                    JudgeMd5Result(ahead.md5, done, name, extra);
+                    JudgeMd5Result(ahead.md5, done, name.c_str(), extra);
                 else
-                    GenerateCryptoMd5Buffer(buffer.get(), done, name, extra);
+                    GenerateCryptoMd5Buffer(buffer.get(), done, name.c_str(), extra);
                 ScanRequest* request = CurrentRequest();
                 if (request && request->deepScan == 1) {
                     SendOVMsg(SCANMSG_DEBUG, u" __ScanFile, going deep...start");
-                    GetFileSections(name, extra);
+                    // The file already open, not the path again: what the
+                    // path leads to may have changed since.
+                    GetFileSectionsOf(file, name.c_str(), extra);
                     SendOVMsg(SCANMSG_DEBUG, u" __ScanFile, going deep...done");
                 }
             } else {
@@ -180,4 +226,15 @@ int32_t __ScanFile(char16_t* path, const char16_t* extra) {
     }
     file.close();
     return 1;
+}
+
+}  // namespace
+
+int32_t __ScanFile(char16_t* path, const char16_t* extra) {
+    return ScanFileAt(path, extra, nullptr);
+}
+
+int32_t ScanListedFile(char16_t* path, const char16_t* extra,
+                       const platform::EntryInFolder& entry) {
+    return ScanFileAt(path, extra, &entry);
 }

@@ -11,6 +11,7 @@
 #include "engine/engine_internal.h"
 #include "engine/read_ahead.h"
 #include "engine/walker_paths.h"
+#include "platform/error.h"
 #include "platform/fs.h"
 #include "platform/path.h"
 #include "platform/text.h"
@@ -95,6 +96,11 @@ bool willBeRead(const platform::FindData& entry, std::vector<char16_t>& path, in
     return smart == 0 || CheckFileExt(path.data()) != 0;
 }
 
+platform::EntryInFolder listedIn(const platform::FolderRef& folder,
+                                 const platform::FindData& entry) {
+    return {folder, entry.hostName, (entry.attributes & platform::kAttrReparsePoint) != 0};
+}
+
 }  // namespace
 
 std::u16string PathToHandOn(const std::u16string& original, const char16_t* lowered) {
@@ -112,7 +118,21 @@ int32_t CheckFileExt(char16_t* path) { return endsInOneOf(path, kSmartExtensions
 
 int32_t IsArchiveExt(char16_t* path) { return endsInOneOf(path, kArchiveExtensions); }
 
-int32_t FindF(const char16_t* folder, int32_t smart) {
+namespace {
+
+// Where a sub-folder's walk starts from: the folder it was listed in and
+// its entry there. Null for the folder a walk was asked for.
+struct ListedFolder {
+    const platform::FolderRef& parent;
+    const platform::FindData& entry;
+};
+
+// The walk of one folder (FindF). A sub-folder is opened inside the folder
+// it was listed in, never through a link, and only while it is still the
+// folder the listing saw; its files are opened there too. So a link swapped
+// in for a folder or a file during the walk never leads it out of the tree
+// (past the checks that keep it off the system's pseudo file systems).
+int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* listedFolder) {
     if (RunFlag() == 0) return 0;
     if (folder == nullptr) return 0;
 
@@ -141,8 +161,17 @@ int32_t FindF(const char16_t* folder, int32_t smart) {
     platform::FindFile find;
     platform::FindData first;
     // The walk never asks whether an entry is hidden.
-    bool listingEnded = platform::FindFile::first(pattern, find, first,
-                                                  platform::FindFile::Detail::NoHiddenOrSystem) != 0;
+    const platform::FindFile::Detail detail = platform::FindFile::Detail::NoHiddenOrSystem;
+    const uint32_t started =
+        listedFolder ? platform::FindFile::firstIn(listedFolder->parent, listedFolder->entry, find,
+                                                   first, detail)
+                     : platform::FindFile::first(pattern, find, first, detail);
+    bool listingEnded = started != 0;
+    if (listedFolder &&
+        (started == platform::kErrorAccessDenied || started == platform::kErrorCantResolveFilename))
+        SendOVMsg(SCANMSG_DEBUG, u"FindF: Folder changed since it was listed, not entered: %s",
+                  base.c_str());
+    const platform::FolderRef opened = find.folder();
     if (!listingEnded) listed.push_back({std::move(first), {}});
     auto listAhead = [&] {
         // Listed in batches, so that the workers are woken once per batch
@@ -164,7 +193,7 @@ int32_t FindF(const char16_t* folder, int32_t smart) {
             // Planned as the path the file scanner will open.
             if (!willBeRead(next.entry, lowered, smart, scanArchives)) continue;
             next.handed = PathToHandOn(full, lowered.data());
-            paths.push_back({next.handed, next.entry.size});
+            paths.push_back({next.handed, next.entry.size, listedIn(opened, next.entry)});
         }
         if (!paths.empty()) readAhead.plan(std::move(paths));
     };
@@ -194,7 +223,8 @@ int32_t FindF(const char16_t* folder, int32_t smart) {
             if (mayDescendInto(full)) {
                 SendOVMsg(SCANMSG_DEBUG, u"FindF: Folder: %s", full.c_str());
                 // Sub-folders are always walked with the smart filter on.
-                FindF(full.c_str(), 1);
+                const ListedFolder sub{opened, entry};
+                WalkFolder(full.c_str(), 1, &sub);
             } else {
                 SendOVMsg(SCANMSG_DEBUG,
                           u"FindF: Folder not entered (another drive or a system folder): %s",
@@ -227,8 +257,7 @@ int32_t FindF(const char16_t* folder, int32_t smart) {
         }
         if (!handOn) continue;
         if (isDevice) {
-            SendOVMsg(SCANMSG_DEBUG, u"FindF: Not a regular file, not opened: %s",
-                      full.c_str());
+            SendOVMsg(SCANMSG_DEBUG, u"FindF: Not a regular file, not opened: %s", full.c_str());
             continue;
         }
         // Worked out once, when the entry was planned.
@@ -236,7 +265,7 @@ int32_t FindF(const char16_t* folder, int32_t smart) {
             current.handed.empty() ? PathToHandOn(full, checked.data()) : current.handed;
         std::vector<char16_t> buffer(handed.begin(), handed.end());
         buffer.push_back(0);
-        __ScanFile(buffer.data(), nullptr);
+        ScanListedFile(buffer.data(), nullptr, listedIn(opened, entry));
         // The count is of files; a folder handed on only fails to open.
         if (!isFolder) ++count;
     }
@@ -245,3 +274,7 @@ int32_t FindF(const char16_t* folder, int32_t smart) {
     SendOVMsg(SCANMSG_DEBUG, u"FindF return %d files had been scanned", count);
     return count;
 }
+
+}  // namespace
+
+int32_t FindF(const char16_t* folder, int32_t smart) { return WalkFolder(folder, smart, nullptr); }

@@ -67,26 +67,8 @@ uint32_t ReadImage(platform::File& file, uint64_t size, std::vector<uint8_t>& ou
     return 0;
 }
 
-}  // namespace
-
-int32_t GetFileSections(const char16_t* path, const char16_t* extra) {
-    if (!path) return 0;
-    SendOVMsg(SCANMSG_DEBUG, u"GetFileSections: File %s", path);
-
-    platform::File file;
-    uint32_t error = platform::File::open(path, platform::kGenericRead, platform::kShareRead,
-                                          platform::Disposition::OpenExisting, file);
-    if (error != 0) {
-        SendOVMsg(SCANMSG_DEBUG, u"GetFileSections: File %s, err: %d", path,
-                  static_cast<int>(error));
-        error = platform::File::open(path, platform::kGenericRead | platform::kGenericWrite,
-                                     platform::kShareRead | platform::kShareWrite,
-                                     platform::Disposition::OpenExisting, file);
-        if (error != 0) {
-            SendOVMsg(SCANMSG_DEBUG, u"GetFileSections:  Open file! -> %s", path);
-            return 0;
-        }
-    }
+// The steps of GetFileSections after the open.
+int32_t SectionsOfOpenFile(platform::File& file, const char16_t* path, const char16_t* extra) {
     uint64_t fileSize = 0;
     if (file.size(fileSize) != 0) fileSize = 0;
     int64_t budget = static_cast<int64_t>(fileSize);
@@ -97,10 +79,41 @@ int32_t GetFileSections(const char16_t* path, const char16_t* extra) {
         SendOVMsg(SCANMSG_DEBUG, u"GetFileSections: CreateFileMapping!\n");
         return 0;
     }
-    file.close();
     SendOVMsg(SCANMSG_DEBUG, u"GetFileSections: Mapfile ok");
     SendOVMsg(SCANMSG_DEBUG, u"GetFileSections: mapview ok");
     return HashImageSections(bytes.data(), bytes.size(), budget, path, extra);
+}
+
+}  // namespace
+
+int32_t GetFileSections(const char16_t* path, const char16_t* extra) {
+    if (!path) return 0;
+    SendOVMsg(SCANMSG_DEBUG, u"GetFileSections: File %s", path);
+
+    // Read access only: a file that does not open for reading is not opened
+    // for writing instead.
+    platform::File file;
+    uint32_t error = platform::File::open(path, platform::kGenericRead, platform::kShareRead,
+                                          platform::Disposition::OpenExisting, file);
+    if (error != 0) {
+        SendOVMsg(SCANMSG_DEBUG, u"GetFileSections: File %s, err: %d", path,
+                  static_cast<int>(error));
+        SendOVMsg(SCANMSG_DEBUG, u"GetFileSections:  Open file! -> %s", path);
+        return 0;
+    }
+    return SectionsOfOpenFile(file, path, extra);
+}
+
+int32_t GetFileSectionsOf(platform::File& file, const char16_t* path, const char16_t* extra) {
+    if (!path) return 0;
+    SendOVMsg(SCANMSG_DEBUG, u"GetFileSections: File %s", path);
+    if (file.seek(0, platform::SeekOrigin::Begin) != 0) {
+        SendOVMsg(SCANMSG_DEBUG, u"GetFileSections: File %s, err: %d", path,
+                  static_cast<int>(platform::lastError()));
+        SendOVMsg(SCANMSG_DEBUG, u"GetFileSections:  Open file! -> %s", path);
+        return 0;
+    }
+    return SectionsOfOpenFile(file, path, extra);
 }
 
 int32_t HashImageSections(const uint8_t* data, size_t size, int64_t budget, const char16_t* path,

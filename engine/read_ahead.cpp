@@ -50,6 +50,7 @@ void ReadAhead::plan(std::vector<Planned> files) {
             auto item = std::make_shared<Item>();
             item->path = std::move(file.path);
             item->listedSize = file.listedSize;
+            item->listed = std::move(file.listed);
             m_planned.push_back(std::move(item));
         }
         wakeWorkers();
@@ -176,10 +177,14 @@ bool ReadAhead::readOne(Item& item, std::vector<uint8_t>& buffer, Md5Hasher& has
     if (RunFlag() == 0) return false;
     ReadAheadResult& result = item.result;
     platform::File& file = result.file;
-    // The scan thread's own open: read access, read sharing, an existing file.
-    if (platform::File::open(item.path, platform::kGenericRead, platform::kShareRead,
-                             platform::Disposition::OpenExisting, file) != 0)
-        return false;
+    // The scan thread's own open: read access, read sharing, an existing
+    // file, inside its folder for a listed one.
+    const uint32_t error =
+        item.listed.folder
+            ? platform::File::openInFolder(item.listed, platform::kShareRead, file)
+            : platform::File::open(item.path, platform::kGenericRead, platform::kShareRead,
+                                   platform::Disposition::OpenExisting, file);
+    if (error != 0) return false;
     const platform::FileIdentity& before = file.identityAtOpen();
     // Large files are not read at all; a file changed within the last
     // moments could change again unseen (see settledNs).

@@ -41,8 +41,8 @@ public:
         // helperMinBytes, where hashing outweighs the cost of waking them.
         size_t workers = 1;
         uint64_t helperMinBytes = 256 << 10;
-        size_t filesAhead = 64;      // planned files not yet taken by the scan thread
-        size_t chunkBytes = 256 << 10;  // each worker's read buffer
+        size_t filesAhead = 64;                    // planned files not yet taken by the scan thread
+        size_t chunkBytes = 256 << 10;             // each worker's read buffer
         uint64_t maxFileBytes = 5u * 1024 * 1024;  // files this large are never read
         // A file changed less than this long before a worker opens it could
         // change again within the same tick of the system's file clock
@@ -57,9 +57,12 @@ public:
 
     // The walk's next files, in the order the file scanner will get them,
     // each as the path it will open, with its size as listed (0 unknown).
+    // A file a walk listed is opened the way the file scanner opens it:
+    // inside the folder it was listed in (listed.folder set).
     struct Planned {
         std::u16string path;
         uint64_t listedSize = 0;
+        platform::EntryInFolder listed = {};
     };
     void plan(std::vector<Planned> files);
 
@@ -84,6 +87,7 @@ private:
     struct Item {
         std::u16string path;
         uint64_t listedSize = 0;
+        platform::EntryInFolder listed = {};
         State state = State::Waiting;
         ReadAheadResult result;
     };
@@ -111,8 +115,8 @@ private:
     bool m_mainIdle = false;
     int m_idleHelpers = 0;
     std::condition_variable m_itemDone;  // the scan thread (or a test) waits here
-    std::shared_ptr<Item> m_awaited;  // the file the scan thread waits for
-    int m_planWaiters = 0;            // threads in waitForPlanned
+    std::shared_ptr<Item> m_awaited;     // the file the scan thread waits for
+    int m_planWaiters = 0;               // threads in waitForPlanned
     uint64_t m_digestsHandedOver = 0;
     std::deque<std::shared_ptr<Item>> m_planned;  // in walk order
     bool m_closing = false;

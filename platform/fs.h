@@ -4,6 +4,7 @@
 // Windows error code (0 = success) and also sets the thread's last error.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -61,6 +62,19 @@ struct FileIdentity {
     bool operator==(const FileIdentity&) const = default;
 };
 
+// An open folder. What is opened inside it is looked up in this very
+// folder, wherever its path leads by now; a walk and whoever opens the files
+// it listed (another thread) share it, and it closes with its last holder.
+class OpenFolder;
+using FolderRef = std::shared_ptr<const OpenFolder>;
+
+// A listed entry, to be opened inside the folder it was listed in.
+struct EntryInFolder {
+    FolderRef folder;
+    std::string hostName;  // the name as the folder holds it
+    bool isLink = false;   // the listing saw a symbolic link there
+};
+
 class File {
 public:
     File() = default;
@@ -72,6 +86,15 @@ public:
 
     [[nodiscard]] static uint32_t open(std::u16string_view path, uint32_t access, uint32_t share,
                                        Disposition disposition, File& out);
+    // Opens a listed entry for reading, inside the folder it was listed in.
+    // An entry listed as a file is opened without following a link, so a
+    // link put in its place since is never followed (1921); one listed as a
+    // link is opened as the file it names. Either way only a regular file is
+    // opened for its content, and what the name leads to is looked at in the
+    // same step as the open: a device is never opened, a FIFO never waited
+    // on (5). 2 when the entry is gone, 87 without a folder.
+    [[nodiscard]] static uint32_t openInFolder(const EntryInFolder& entry, uint32_t share,
+                                               File& out);
 
     bool isOpen() const { return m_fd >= 0; }
     [[nodiscard]] uint32_t read(void* buffer, uint32_t size, uint32_t& bytesRead);
@@ -133,6 +156,11 @@ struct FindData {
     uint32_t attributes = 0;
     uint64_t size = 0;
     int64_t lastWriteUnix = 0;  // seconds since 1970, UTC
+    // What the listing saw: the name as the folder holds it, and the entry's
+    // device and inode (of the link itself for a link).
+    std::string hostName;
+    uint64_t device = 0;
+    uint64_t inode = 0;
 };
 
 // Folder enumeration with a Windows wildcard pattern ("C:\dir\*.*",
@@ -157,10 +185,22 @@ public:
     enum class Detail { Full, NoHiddenOrSystem };
 
     // 0 and the first entry; 2 when nothing matches, 3 when the folder is missing.
-    [[nodiscard]] static uint32_t first(std::u16string_view pattern, FindFile& out,
-                                        FindData& entry, Detail detail = Detail::Full);
+    [[nodiscard]] static uint32_t first(std::u16string_view pattern, FindFile& out, FindData& entry,
+                                        Detail detail = Detail::Full);
+    // Lists a sub-folder of a listing: the entry is opened inside the
+    // folder it was listed in, without following a link, and listed only
+    // while it is still the folder the listing saw (same device and inode),
+    // so a link or another folder swapped in since is never entered. Every
+    // name is listed, as for "*.*". 0 and the first entry; 2 when nothing is
+    // in it; 3 when the entry is gone or no longer a folder; 5 when another
+    // folder stands there now; 1921 when it is a link now.
+    [[nodiscard]] static uint32_t firstIn(const FolderRef& parent, const FindData& folderEntry,
+                                          FindFile& out, FindData& entry,
+                                          Detail detail = Detail::Full);
     // 0 and the next entry; 18 at the end.
     [[nodiscard]] uint32_t next(FindData& entry);
+    // The folder being listed, to open its entries in (null when closed).
+    FolderRef folder() const;
     void close();
 
 private:

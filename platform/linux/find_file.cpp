@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -21,16 +22,20 @@ namespace platform {
 
 using detail::report;
 
+OpenFolder::~OpenFolder() {
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+bool detail::reachableByPath(const OpenFolder& folder, const std::string& name) {
+    return folder.hostPath().size() + 1 + name.size() < PATH_MAX;
+}
+
 struct FindFile::State {
     std::string folder;              // host path of the folder
-    int folderFd = -1;               // entries are looked at relative to it
+    FolderRef open;                  // entries are looked at relative to it
     std::vector<std::string> names;  // host names, in the order they are reported
     size_t index = 0;
     bool hiddenAndSystem = true;  // whether the DOS bits are read for each entry
-
-    ~State() {
-        if (folderFd >= 0) ::close(folderFd);
-    }
 };
 
 namespace {
@@ -75,12 +80,48 @@ bool fillEntry(int folderFd, const std::string& folder, const std::string& name,
     struct stat st {};
     if (::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
     entry.name = detail::hostNameToWindows(name);
+    entry.hostName = name;
+    entry.device = static_cast<uint64_t>(st.st_dev);
+    entry.inode = static_cast<uint64_t>(st.st_ino);
     entry.attributes = hiddenAndSystem
                            ? detail::attributesFromStat(st, detail::joinHost(folder, name))
                            : detail::attributesFromStat(st, std::string());
     entry.size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
     entry.lastWriteUnix = static_cast<int64_t>(st.st_mtim.tv_sec);
     return true;
+}
+
+// Reads the folder's names that match the pattern into the state, in the
+// order they are reported.
+uint32_t listNames(int folderFd, const std::string& folder, std::u16string_view namePattern,
+                   std::vector<std::string>& names) {
+    int listFd = ::dup(folderFd);
+    DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+    if (!dir) {
+        int err = errno;
+        if (listFd >= 0) ::close(listFd);
+        return report(errorFromErrno(err));
+    }
+    bool dots = !isDriveRoot(folder);  // a drive's root has no "." or ".."
+    std::vector<std::pair<std::u16string, std::string>> found;
+    while (dirent* d = ::readdir(dir)) {
+        std::string_view name(d->d_name);
+        if (name == "." || name == "..") continue;
+        std::u16string wide = detail::hostNameToWindows(name);
+        if (matchesWildcard(namePattern, wide)) found.emplace_back(std::move(wide), name);
+    }
+    ::closedir(dir);
+    // Listed in the order of their upper-case names, as NTFS lists them.
+    for (auto& item : found) {
+        for (auto& c : item.first) c = toUpper16(c);
+    }
+    std::sort(found.begin(), found.end());
+    if (dots) {
+        for (const char* dot : {".", ".."})
+            if (matchesWildcard(namePattern, ascii16(dot))) names.push_back(dot);
+    }
+    for (auto& item : found) names.push_back(std::move(item.second));
+    return kErrorSuccess;
 }
 
 }  // namespace
@@ -142,45 +183,22 @@ uint32_t FindFile::first(std::u16string_view pattern, FindFile& out, FindData& e
     state->hiddenAndSystem = detail == Detail::Full;
     state->folder = toHostPath(folder);
     if (state->folder.empty()) return report(kErrorPathNotFound);
-    state->folderFd = ::open(state->folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (state->folderFd < 0) {
+    const int folderFd = ::open(state->folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd < 0) {
         uint32_t code = errorFromErrno(errno);
         return report(code == kErrorFileNotFound ? kErrorPathNotFound : code);
     }
+    state->open = std::make_shared<const OpenFolder>(folderFd, state->folder);
 
     std::string exactName = detail::windowsNameToHost(namePattern);
     struct stat st {};
     if (!hasWildcard(namePattern) && exactName != "." && exactName != ".." &&
-        ::fstatat(state->folderFd, exactName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        ::fstatat(state->open->fd(), exactName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         // A plain name that exists as given: no need to read the folder.
         state->names.push_back(exactName);
     } else {
-        int listFd = ::dup(state->folderFd);
-        DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
-        if (!dir) {
-            int err = errno;
-            if (listFd >= 0) ::close(listFd);
-            return report(errorFromErrno(err));
-        }
-        bool dots = !isDriveRoot(state->folder);  // a drive's root has no "." or ".."
-        std::vector<std::pair<std::u16string, std::string>> found;
-        while (dirent* d = ::readdir(dir)) {
-            std::string_view name(d->d_name);
-            if (name == "." || name == "..") continue;
-            std::u16string wide = detail::hostNameToWindows(name);
-            if (matchesWildcard(namePattern, wide)) found.emplace_back(std::move(wide), name);
-        }
-        ::closedir(dir);
-        // Listed in the order of their upper-case names, as NTFS lists them.
-        for (auto& item : found) {
-            for (auto& c : item.first) c = toUpper16(c);
-        }
-        std::sort(found.begin(), found.end());
-        if (dots) {
-            for (const char* dot : {".", ".."})
-                if (matchesWildcard(namePattern, ascii16(dot))) state->names.push_back(dot);
-        }
-        for (auto& item : found) state->names.push_back(std::move(item.second));
+        uint32_t listed = listNames(state->open->fd(), state->folder, namePattern, state->names);
+        if (listed != kErrorSuccess) return listed;
     }
     out.m_state = state.release();
     uint32_t rc = out.next(entry);
@@ -191,12 +209,58 @@ uint32_t FindFile::first(std::u16string_view pattern, FindFile& out, FindData& e
     return rc;
 }
 
+uint32_t FindFile::firstIn(const FolderRef& parent, const FindData& folderEntry, FindFile& out,
+                           FindData& entry, Detail detail) {
+    out.close();
+    entry = FindData{};
+    if (!parent || folderEntry.hostName.empty()) return report(kErrorInvalidParameter);
+    if (!detail::reachableByPath(*parent, folderEntry.hostName))
+        return report(kErrorFilenameExcedRange);
+    // No link is followed, and a name that is no folder (any more) is not
+    // opened at all.
+    const int folderFd = ::openat(parent->fd(), folderEntry.hostName.c_str(),
+                                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (folderFd < 0) {
+        const int err = errno;
+        // O_NOFOLLOW with O_DIRECTORY meets a link as ELOOP or ENOTDIR.
+        if (err == ELOOP) return report(kErrorCantResolveFilename);
+        struct stat now {};
+        if (err == ENOTDIR &&
+            ::fstatat(parent->fd(), folderEntry.hostName.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISLNK(now.st_mode))
+            return report(kErrorCantResolveFilename);
+        uint32_t code = errorFromErrno(err);
+        return report(code == kErrorFileNotFound ? kErrorPathNotFound : code);
+    }
+    auto state = std::make_unique<State>();
+    state->hiddenAndSystem = detail == Detail::Full;
+    state->folder = detail::joinHost(parent->hostPath(), folderEntry.hostName);
+    state->open = std::make_shared<const OpenFolder>(folderFd, state->folder);
+    struct stat st {};
+    if (::fstat(folderFd, &st) != 0) return report(errorFromErrno(errno));
+    // Another folder moved into its place since it was listed.
+    if (static_cast<uint64_t>(st.st_dev) != folderEntry.device ||
+        static_cast<uint64_t>(st.st_ino) != folderEntry.inode)
+        return report(kErrorAccessDenied);
+    uint32_t listed = listNames(folderFd, state->folder, u"*.*", state->names);
+    if (listed != kErrorSuccess) return listed;
+    out.m_state = state.release();
+    uint32_t rc = out.next(entry);
+    if (rc == kErrorNoMoreFiles) {
+        out.close();
+        return report(kErrorFileNotFound);
+    }
+    return rc;
+}
+
+FolderRef FindFile::folder() const { return m_state ? m_state->open : nullptr; }
+
 uint32_t FindFile::next(FindData& entry) {
     if (!m_state) return report(kErrorInvalidHandle);
     while (m_state->index < m_state->names.size()) {
         const std::string& name = m_state->names[m_state->index++];
         // An entry removed since the folder was read is skipped.
-        if (fillEntry(m_state->folderFd, m_state->folder, name, m_state->hiddenAndSystem, entry))
+        if (fillEntry(m_state->open->fd(), m_state->folder, name, m_state->hiddenAndSystem, entry))
             return report(kErrorSuccess);
     }
     return report(kErrorNoMoreFiles);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string>
 #include <utility>
 
 #include "platform/error.h"
@@ -188,6 +189,62 @@ uint32_t File::open(std::u16string_view path, uint32_t access, uint32_t share,
         return kErrorSuccess;
     }
     return report(kErrorFileExists);
+}
+
+uint32_t File::openInFolder(const EntryInFolder& entry, uint32_t share, File& out) {
+    out.close();
+    if (!entry.folder || entry.hostName.empty()) return report(kErrorInvalidParameter);
+    if (!detail::reachableByPath(*entry.folder, entry.hostName))
+        return report(kErrorFilenameExcedRange);
+    const int folderFd = entry.folder->fd();
+    int fd = -1;
+    if (!entry.isLink) {
+        // A name listed as a file: a link put there since is not followed,
+        // and a FIFO is not waited on (then refused below).
+        fd = ::openat(folderFd, entry.hostName.c_str(),
+                      O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) {
+            const int err = errno;
+            return report(err == ENOENT ? kErrorFileNotFound : openFailure(err, std::string()));
+        }
+    } else {
+        // A link, opened as the file it names: first only a reference to
+        // what it leads to, which opens nothing; then, if that is a regular
+        // file, that very file for reading.
+        const int target = ::openat(folderFd, entry.hostName.c_str(), O_PATH | O_CLOEXEC);
+        if (target < 0) {
+            const int err = errno;
+            return report(err == ENOENT ? kErrorFileNotFound : openFailure(err, std::string()));
+        }
+        struct stat st {};
+        if (::fstat(target, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(target);
+            return report(kErrorAccessDenied);
+        }
+        const std::string reopen = "/proc/self/fd/" + std::to_string(target);
+        fd = ::open(reopen.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        const int err = errno;
+        ::close(target);
+        if (fd < 0) return report(openFailure(err, std::string()));
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return report(kErrorAccessDenied);
+    }
+    uint64_t id = 0;
+    uint32_t shared =
+        detail::registerOpen({static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)},
+                             kGenericRead, share, id);
+    if (shared != kErrorSuccess) {
+        ::close(fd);
+        return report(shared);
+    }
+    out.m_fd = fd;
+    out.m_access = kGenericRead;
+    out.m_openId = id;
+    out.m_identityAtOpen = identityOf(st);
+    return report(kErrorSuccess);
 }
 
 uint32_t File::read(void* buffer, uint32_t size, uint32_t& bytesRead) {

@@ -4,8 +4,34 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+
+namespace platform {
+
+// The descriptor of an open folder and its host path as it was reached
+// (for messages and the extended attributes of its entries).
+class OpenFolder {
+public:
+    OpenFolder(int fd, std::string hostPath) : m_fd(fd), m_hostPath(std::move(hostPath)) {}
+    ~OpenFolder();
+    OpenFolder(const OpenFolder&) = delete;
+    OpenFolder& operator=(const OpenFolder&) = delete;
+    int fd() const { return m_fd; }
+    const std::string& hostPath() const { return m_hostPath; }
+
+private:
+    int m_fd;
+    std::string m_hostPath;
+};
+
+}  // namespace platform
 
 namespace platform::detail {
+
+// Whether a name inside an open folder has a host path other programs can
+// open (shorter than PATH_MAX): what is found deeper could be reported but
+// never deleted, quarantined or even named in full, so it is not opened.
+bool reachableByPath(const OpenFolder& folder, const std::string& name);
 
 // Sets the thread's last error and returns the code, so that every exit of
 // a file call reads "return report(code)".
