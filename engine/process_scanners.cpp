@@ -3,6 +3,7 @@
 #include <string>
 #include <unordered_set>
 
+#include "common/registry_names.h"
 #include "common/scan_codes.h"
 #include "engine/engine_internal.h"
 #include "engine/threat_scan.h"
@@ -25,6 +26,31 @@ bool listHolds(const std::vector<platform::ProcessEntry>& list, uint32_t pid) {
 // still leaves it out while it still opens.
 bool stillHidden(uint32_t pid) {
     return !listHolds(threatScanHooks().hiddenProbeList(), pid) && platform::probeProcess(pid);
+}
+
+// The product's own program folder (the registry value Path) in the form
+// module paths are listed in, with a final backslash; empty when unknown.
+std::u16string OwnProgramFolder() {
+    char16_t installPath[256] = {};
+    uint32_t size = sizeof installPath;
+    if (ReadMachineValue(names::kProductKey, names::kValuePath, installPath, &size) != 0) return {};
+    installPath[255] = 0;
+    std::u16string folder(installPath);
+    if (folder.empty()) return {};
+    // The folder as the system spells it, whichever form the value holds.
+    const std::string host = platform::toHostPath(folder);
+    if (!host.empty()) {
+        const std::u16string listed = platform::toWindowsPath(host);
+        if (!listed.empty()) folder = listed;
+    }
+    if (folder.back() != u'\\') folder.push_back(u'\\');
+    return folder;
+}
+
+// Whether a module lies in the product's own program folder.
+bool IsOwnModule(std::u16string_view module, std::u16string_view ownFolder) {
+    return !ownFolder.empty() && module.size() > ownFolder.size() &&
+           platform::equalsIgnoreCase(module.substr(0, ownFolder.size()), ownFolder);
 }
 
 }  // namespace
@@ -72,13 +98,15 @@ int32_t DoScanRunningProcess() {
     if (RunFlag() != 1) return 0;
     std::vector<platform::ProcessEntry> processes = threatScanHooks().runningProcessList();
     int32_t seen = 0;
+    const std::u16string ownFolder = OwnProgramFolder();
     for (const platform::ProcessEntry& process : processes) {
         if (RunFlag() != 1) break;
         ++seen;
         // A process whose modules cannot be read gives none.
         for (const std::u16string& module : platform::listModules(process.pid)) {
-            // The product's own modules are not checked.
-            if (module.find(u"Orvane") != std::u16string::npos) continue;
+            // The product's own modules are not checked: those in its
+            // program folder, not every file whose path holds its name.
+            if (IsOwnModule(module, ownFolder)) continue;
             std::u16string path = module;
             __ScanFile(path.data(), nullptr);
         }

@@ -5,10 +5,12 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "common/scan_codes.h"
 #include "engine/engine_internal.h"
 #include "engine/threat_scan.h"
+#include "platform/error.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
@@ -61,6 +63,42 @@ bool contains(const char16_t* text, const char16_t* part) {
     return std::u16string_view(text).find(part) != std::u16string_view::npos;
 }
 
+// Whether a (lower-cased) text holds a drive path: a letter, ":" and "\".
+bool holdsDrivePath(std::u16string_view text) {
+    for (size_t at = text.find(u":\\"); at != std::u16string_view::npos;
+         at = text.find(u":\\", at + 1)) {
+        if (at > 0 && text[at - 1] >= u'a' && text[at - 1] <= u'z') return true;
+    }
+    return false;
+}
+
+// Registry limits: a value name has at most 16383 characters; data beyond
+// this size names no program and is not read.
+constexpr uint32_t kLargestName = 16384;
+constexpr uint32_t kLargestData = 1u << 20;
+
+// A value that did not fit the buffers, read with buffers of its own size:
+// a long value must not hide the values behind it. 0 and the name and data
+// (as a UTF-16 string, ended even when the data is not); else the error.
+uint32_t readLargeValue(const platform::RegKey& key, uint32_t index, std::u16string& name,
+                        std::vector<char16_t>& data) {
+    uint32_t nameLength = 0;
+    uint32_t dataSize = 0;
+    uint32_t type = 0;
+    std::vector<char16_t> nameBuffer(kLargestName);
+    nameLength = kLargestName;
+    // First the sizes, then the value itself.
+    uint32_t rc = key.enumValue(index, nameBuffer.data(), &nameLength, &type, nullptr, &dataSize);
+    if (rc != 0) return rc;
+    if (dataSize > kLargestData) return platform::kErrorMoreData;
+    data.assign(dataSize / 2 + 2, u'\0');
+    nameLength = kLargestName;
+    rc = key.enumValue(index, nameBuffer.data(), &nameLength, &type, data.data(), &dataSize);
+    if (rc != 0) return rc;
+    name.assign(nameBuffer.data(), nameLength);
+    return 0;
+}
+
 void scanKey(const Pass& pass, const char16_t* keyPath) {
     // The data is read as a UTF-16 string whatever its type; the two spare
     // units end it even when the value fills all 1024 bytes.
@@ -77,14 +115,32 @@ void scanKey(const Pass& pass, const char16_t* keyPath) {
             uint32_t nameLength = kNameUnits;
             uint32_t dataSize = kDataBytes;
             uint32_t type = 0;
-            // Anything but success ends the key: no more values, or a name or
-            // data too large for the buffers.
             lastError = key.enumValue(index, name, &nameLength, &type, data, &dataSize);
+            const char16_t* valueName = name;
+            const char16_t* valueData = data;
+            std::u16string largeName;
+            std::vector<char16_t> largeData;
+            if (lastError == platform::kErrorMoreData) {
+                // A name or data too large for the buffers is read with
+                // buffers of its size; one that cannot be read is passed by,
+                // and the key's next value is read all the same.
+                lastError = readLargeValue(key, index, largeName, largeData);
+                if (lastError != 0) {
+                    SendOVMsg(SCANMSG_DEBUG, u" %s value %d not read, err %d, next value", keyPath,
+                              static_cast<int>(index), static_cast<int>(lastError));
+                    continue;
+                }
+                SendOVMsg(SCANMSG_DEBUG, u" %s value %d read with buffers of its size", keyPath,
+                          static_cast<int>(index));
+                valueName = largeName.c_str();
+                valueData = largeData.data();
+            }
+            // Anything else but success ends the key: there are no more values.
             if (lastError != 0) break;
             ++count;
-            std::unique_ptr<char16_t[]> path = ConvertRegToStr(data);
+            std::unique_ptr<char16_t[]> path = ConvertRegToStr(valueData);
             if (!path) continue;
-            std::u16string location = platform::format16(pass.locationFormat, keyPath, name);
+            std::u16string location = platform::format16(pass.locationFormat, keyPath, valueName);
             SendOVMsg(SCANMSG_DEBUG, u"%s", location.c_str());
             __ScanFile(path.get(), location.c_str());
         }
@@ -119,6 +175,9 @@ std::unique_ptr<char16_t[]> ConvertRegToStr(const char16_t* data) {
     for (const char16_t* marker : {u"system32", u"program", u"c:\\", u"d:\\"}) {
         if (contains(work.get(), marker)) return result;
     }
+    // A path on any other drive is taken as it is, not put in the system
+    // folder.
+    if (holdsDrivePath(work.get())) return result;
     // A bare file name of a program lives in the system folder.
     for (const char16_t* extension : {u".dll", u".exe", u".acm", u".drv", u".ocx", u".sys"}) {
         if (contains(work.get(), extension)) {

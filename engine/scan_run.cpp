@@ -52,7 +52,22 @@ const char16_t* const kPrivileges[] = {
     u"SeSecurityPrivilege", u"SeLoadDriverPrivilege",
 };
 
+// What the scan threads keep of the privileges checked at setup: reading
+// every file and looking into every process. A scan never loads a module,
+// reboots or changes the audit rules, so a flaw in a parser of hostile
+// bytes cannot do so either.
+void KeepOnlyScanPrivileges() {
+    const uint32_t rc =
+        platform::keepOnlyPrivilegesOnThisThread({u"SeBackupPrivilege", u"SeDebugPrivilege"});
+    if (rc != 0)
+        SendOVMsg(SCANMSG_DEBUG, u" ScanThreadProc: privileges not reduced, err %d",
+                  static_cast<int>(rc));
+}
+
 void ScanThreadProc(ScanRequest* request) {
+    // Before anything else, so that the threads the scan starts inherit no
+    // more than this either.
+    KeepOnlyScanPrivileges();
     {
         std::lock_guard<std::recursive_mutex> run(g_runLock);
         if (request->scanType == names::kScanTypeFull) {

@@ -100,9 +100,8 @@ int32_t DoScanDrivers() {
     const platform::DriverSources& sources = threatScanHooks().driverSources;
     std::vector<platform::LoadedDriver> drivers;
     int32_t listed = 0;
-    // The list of load addresses has room for 1024 entries; a list that needs
-    // all of it (or more) is not looked at.
-    if (platform::listLoadedDrivers(drivers, sources) == 0 && drivers.size() < 1024) {
+    // The list grows to fit: however many drivers are loaded, each is looked at.
+    if (platform::listLoadedDrivers(drivers, sources) == 0) {
         platform::DriverFiles files;
         (void)platform::DriverFiles::load(sources, files);
         for (const platform::LoadedDriver& driver : drivers) {
