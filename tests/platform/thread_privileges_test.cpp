@@ -44,7 +44,8 @@ TEST(ThreadPrivileges, OnlyTheNamedOnesStayOnThatThreadAndItsThreads) {
         others =
             platform::threadHoldsOtherCapabilities({u"SeBackupPrivilege", u"SeDebugPrivilege"});
         // A privilege gone cannot be enabled again.
-        EXPECT_EQ(platform::enablePrivilege(u"SeShutdownPrivilege"), platform::kErrorNotAllAssigned);
+        EXPECT_EQ(platform::enablePrivilege(u"SeShutdownPrivilege"),
+                  platform::kErrorNotAllAssigned);
         std::thread child([&] { inherited = ThreadCapabilities("CapEff"); });
         child.join();
     });

@@ -81,8 +81,7 @@ TEST_F(WalkByDescriptor, ASubFolderIsListedOnlyWhileItIsTheFolderListed) {
              t.m_tmp.writeFile("tree/sub", "now a file");
          },
          platform::kErrorPathNotFound},
-        {"gone",
-         [](const WalkByDescriptor& t) { fs::remove(t.tree("sub")); },
+        {"gone", [](const WalkByDescriptor& t) { fs::remove(t.tree("sub")); },
          platform::kErrorPathNotFound},
     };
     for (const Case& c : cases) {
@@ -160,9 +159,9 @@ TEST_F(WalkByDescriptor, AListedLinkIsOpenedAsTheRegularFileItNamesOnly) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         platform::File opened;
-        EXPECT_EQ(platform::File::openInFolder({m_folder, c.name, true}, platform::kShareRead,
-                                               opened),
-                  c.result);
+        EXPECT_EQ(
+            platform::File::openInFolder({m_folder, c.name, true}, platform::kShareRead, opened),
+            c.result);
         EXPECT_EQ(opened.isOpen(), c.result == 0);
     }
 }
