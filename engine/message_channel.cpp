@@ -54,6 +54,9 @@ int32_t SendOVMsg(int32_t code, const char16_t* format, ...) {
     };
     if (!format) format = u"";
 
+    // A finding's report line is delivered whatever its length: a file deep
+    // in a tree is never counted as infected yet missing from the report.
+    const bool anyLength = code == SCANMSG_REPORT_LINE;
     std::u16string buffer;
     size_t measured = 0;
     trace(u"SendOVMsg Start");
@@ -62,7 +65,7 @@ int32_t SendOVMsg(int32_t code, const char16_t* format, ...) {
         // such a text goes out verbatim, placeholders and all.
         trace(u"SendOVMsg Step 2");
         measured = platform::length16(format);
-        if (measured < kMessageBufferUnits) buffer = format;
+        if (measured < kMessageBufferUnits || anyLength) buffer = format;
         trace(u"SendOVMsg Step 2.2");
     } else {
         trace(u"SendOVMsg Step 1");
@@ -73,12 +76,12 @@ int32_t SendOVMsg(int32_t code, const char16_t* format, ...) {
         va_end(args);
         measured = formatted.size() * sizeof(char16_t);
         trace(u"SendOVMsg Step 1.2");
-        if (measured < kMessageBufferBytes) buffer = std::move(formatted);
+        if (measured < kMessageBufferBytes || anyLength) buffer = std::move(formatted);
         trace(u"SendOVMsg Step 1.3");
         trace(u"SendOVMsg Step 1.4");
     }
     trace(u"SendOVMsg Step 3");
-    if (measured < kMessageBufferBytes)
+    if (measured < kMessageBufferBytes || anyLength)
         Deliver(window, static_cast<uint32_t>(code), buffer.c_str());
     trace(u"SendOVMsg Step 4");
     return code;

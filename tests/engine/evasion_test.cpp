@@ -11,6 +11,7 @@
 
 #include "common/registry_names.h"
 #include "common/scan_codes.h"
+#include "engine/engine_test_support.h"
 #include "engine/threat_scan.h"
 #include "engine/walker_sandbox_support.h"
 #include "platform/path.h"
@@ -222,6 +223,20 @@ TEST(LongPaths, AFindingIsReportedUnderItsWholePath) {
     EXPECT_EQ(record.reportLines[0], " Infected Generic Malware: " + windows + " [(null)].");
     ASSERT_EQ(record.infected.size(), 1u);
     EXPECT_EQ(record.infected[0], "### " + windows + " -> Infected!");
+}
+
+// However long a finding's path, its report line reaches the window, while
+// other texts keep the channel's limit.
+TEST(LongPaths, AReportLineOfAnyLengthIsDelivered) {
+    const std::u16string path = u"x:\\" + std::u16string(5000, u'p') + u"\\evil.exe";
+    enginetest::Recorder recorder;
+    enginetest::RequestScope scope(recorder);
+    SendOVMsg(SCANMSG_REPORT_LINE, u" Infected Generic %s: %s [%s].", u"Malware", path.c_str(),
+              u"(null)");
+    SendOVMsg(SCANMSG_INFECTED_TEXT, u"### %s -> Infected!", path.c_str());
+    EXPECT_EQ(recorder.texts(SCANMSG_REPORT_LINE),
+              std::vector<std::u16string>{u" Infected Generic Malware: " + path + u" [(null)]."});
+    EXPECT_EQ(recorder.count(SCANMSG_INFECTED_TEXT), 0u);
 }
 
 }  // namespace
