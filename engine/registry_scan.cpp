@@ -1,6 +1,7 @@
 // The registry location scan: the values of the classic autostart and
 // registration keys that name a program file, each file checked with the
 // registry place it was found at.
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -165,10 +166,13 @@ int32_t DoScanRegistryLocations() {
 
 std::unique_ptr<char16_t[]> ConvertRegToStr(const char16_t* data) {
     SendOVMsg(SCANMSG_DEBUG, u" ConvertRegToStr: %s", data);
-    std::unique_ptr<char16_t[]> result(new (std::nothrow) char16_t[kResultUnits]());
-    std::unique_ptr<char16_t[]> work(new (std::nothrow) char16_t[kResultUnits]());
+    // At least 1024 units, and room for the whole text of a longer value: a
+    // path cut short would name another file, or none.
+    const size_t units = data ? std::max(kResultUnits, platform::length16(data) + 1) : kResultUnits;
+    std::unique_ptr<char16_t[]> result(new (std::nothrow) char16_t[units]());
+    std::unique_ptr<char16_t[]> work(new (std::nothrow) char16_t[units]());
     if (!result || !work || data == nullptr) return nullptr;
-    for (size_t i = 0; i + 1 < kResultUnits && data[i] != u'\0'; ++i) {
+    for (size_t i = 0; i + 1 < units && data[i] != u'\0'; ++i) {
         result[i] = work[i] = platform::toLower16(data[i]);
     }
     // A path, or a program in a folder of its own.
@@ -184,8 +188,8 @@ std::unique_ptr<char16_t[]> ConvertRegToStr(const char16_t* data) {
             std::u16string full = u"c:\\windows\\system32\\";
             full += work.get();
             if (full.size() > 259) full.resize(259);
-            std::memset(result.get(), 0, kResultUnits * sizeof(char16_t));
-            platform::copy16(result.get(), kResultUnits, full);
+            std::memset(result.get(), 0, units * sizeof(char16_t));
+            platform::copy16(result.get(), units, full);
             return result;
         }
     }

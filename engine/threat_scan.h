@@ -28,8 +28,8 @@ int32_t DoScanImportentFilesLocs();
 
 // ---- Registry location scan (registry_scan.cpp)
 
-// A new 1024-unit string holding the program file a registry value's data
-// names, or null when it names none.
+// A new string (1024 units, or the data's length and one if longer) holding
+// the program file a registry value's data names, or null when it names none.
 std::unique_ptr<char16_t[]> ConvertRegToStr(const char16_t* data);
 
 // ---- Seams. What the threat scan takes from the system where a test needs

@@ -111,6 +111,15 @@ TEST(RegistryEvasions, EveryNamedProgramIsFound) {
          {"c/Program Files/Last/last.exe"},
          {u"c:\\program files\\last\\last.exe"},
          {u"Last"}},
+        {"a path longer than 1023 characters",
+         {{kRunKey, u"Far",
+           u"C:\\" + std::u16string(250, u'F') + u"\\" + std::u16string(250, u'G') + u"\\" +
+               std::u16string(250, u'H') + u"\\" + std::u16string(250, u'I') + u"\\far.exe"}},
+         {"c/" + std::string(250, 'F') + "/" + std::string(250, 'G') + "/" + std::string(250, 'H') +
+          "/" + std::string(250, 'I') + "/far.exe"},
+         {u"c:\\" + std::u16string(250, u'f') + u"\\" + std::u16string(250, u'g') + u"\\" +
+          std::u16string(250, u'h') + u"\\" + std::u16string(250, u'i') + u"\\far.exe"},
+         {u"Far"}},
         {"a bare driver name",
          {{kDrivers32Key, u"msacm.evil", u"evilacm.drv"}},
          {"c/Windows/System32/evilacm.drv"},
