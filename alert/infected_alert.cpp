@@ -39,7 +39,7 @@ void InfectedFileAlert::onDelete(QWidget* owner) {
     if (m_deleted) m_fieldText += kDeletedSuffix;
 }
 
-uint32_t InfectedFileAlert::onLaunch() {
+uint32_t InfectedFileAlert::onLaunch() const {
     std::string program = m_programFolder;
     if (program.empty() || program.back() != '/') program += '/';
     program += kApplicationName;

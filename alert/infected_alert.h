@@ -38,7 +38,7 @@ public:
     // Launch (1001): starts the application from the program folder, not
     // waited for; a failure is silent. Returns the start's error code (0
     // once it runs), for tests.
-    uint32_t onLaunch();
+    uint32_t onLaunch() const;
 
     // Exit (2, also the close box): true when the alert may end, that is
     // when the file was deleted or the question was answered Yes.

@@ -2,6 +2,7 @@
 // logind's state files under /run/systemd, no bus needed) and /proc.
 #include <dirent.h>
 #include <fcntl.h>
+#include <systemd/sd-daemon.h>
 #include <systemd/sd-login.h>
 #include <unistd.h>
 
@@ -96,8 +97,9 @@ class LogindSessionSource : public SessionSource {
 public:
     uint32_t activeSession(UserSession& out) override {
         out = {};
-        // logind keeps one state file per seat here while it runs.
-        if (::access("/run/systemd/seats", F_OK) != 0) return kErrorNoLogind;
+        // logind runs only where systemd is the init system; its state
+        // folders may exist without it (made by the package).
+        if (::sd_booted() <= 0) return kErrorNoLogind;
         char* rawSession = nullptr;
         uid_t uid = 0;
         int r = ::sd_seat_get_active("seat0", &rawSession, &uid);
