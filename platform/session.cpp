@@ -39,6 +39,21 @@ bool acceptableValue(std::string_view value) {
            value.find('\r') == std::string_view::npos;
 }
 
+// A locale name only: one with a slash would make the C library load locale
+// files from wherever the user put them, into a program running as root.
+bool acceptableLocale(std::string_view value) {
+    for (char c : value) {
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                           (c >= '0' && c <= '9') || c == '_' || c == '.' || c == '@' || c == '-';
+        if (!plain) return false;
+    }
+    return !value.empty();
+}
+
+bool acceptable(std::string_view name, std::string_view value) {
+    return name == "LANG" ? acceptableLocale(value) : acceptableValue(value);
+}
+
 // The value of NAME in a list of entries; empty when absent.
 std::string_view valueIn(const std::vector<std::string>& entries, std::string_view name) {
     for (const std::string& entry : entries) {
@@ -50,17 +65,23 @@ std::string_view valueIn(const std::vector<std::string>& entries, std::string_vi
 // The order in which processes are asked for the session's variables.
 std::vector<uint32_t> candidateOrder(const UserSession& session,
                                      const std::vector<SessionProcess>& processes) {
+    // The leader only while it is still in the session: a number reused by
+    // another process after the leader ended names someone else.
+    const auto isLeader = [&session](const SessionProcess& process) {
+        return process.pid != 0 && process.pid == session.leaderPid &&
+               process.session == session.id;
+    };
     std::vector<uint32_t> order;
-    if (session.leaderPid != 0) order.push_back(session.leaderPid);
     for (const SessionProcess& process : processes) {
-        if (process.uid == session.uid && process.session == session.id &&
-            process.pid != session.leaderPid) {
+        if (isLeader(process)) order.push_back(process.pid);
+    }
+    for (const SessionProcess& process : processes) {
+        if (process.uid == session.uid && process.session == session.id && !isLeader(process)) {
             order.push_back(process.pid);
         }
     }
     for (const SessionProcess& process : processes) {
-        if (process.uid == session.uid && process.session != session.id &&
-            process.pid != session.leaderPid) {
+        if (process.uid == session.uid && process.session != session.id) {
             order.push_back(process.pid);
         }
     }
@@ -97,7 +118,7 @@ std::vector<std::string> userSessionEnvironment(const UserSession& session,
         for (std::string_view name : kSessionVariables) {
             if (found.count(name) != 0) continue;
             const std::string_view value = valueIn(environment, name);
-            if (acceptableValue(value)) found[name] = std::string(value);
+            if (acceptable(name, value)) found[name] = std::string(value);
         }
     }
     if (found.count("XDG_RUNTIME_DIR") == 0) {

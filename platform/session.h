@@ -77,7 +77,9 @@ void setSessionSource(SessionSource* replacement);
 // it, looked at in this order: the session's leader, the user's processes of
 // that session, the user's other processes. XDG_RUNTIME_DIR falls back to
 // /run/user/<uid>, DISPLAY of an x11 session to the display logind reports.
-// Values holding a line break are never taken. Sorted by name.
+// The leader counts only while it is listed in the session. Values holding a
+// line break, and a LANG that is not a plain locale name, are never taken.
+// Sorted by name.
 std::vector<std::string> userSessionEnvironment(const UserSession& session,
                                                 const std::vector<SessionProcess>& processes,
                                                 SessionSource& source);

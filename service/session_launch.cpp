@@ -71,12 +71,14 @@ uint32_t LaunchAppIntoDifferentSession(const std::vector<std::u16string>& comman
         return 1;
     }
 
-    // The session's leader, if it still runs; none leaves 0, which the
-    // next step cannot open.
+    // The session's leader, if it still runs in the session; none leaves 0,
+    // which the next step cannot open.
     uint32_t leader = 0;
     if (haveSession) {
         for (const platform::SessionProcess& process : processes) {
-            if (process.pid == session.leaderPid) leader = process.pid;
+            if (process.pid == session.leaderPid && process.session == session.id) {
+                leader = process.pid;
+            }
         }
     }
 

@@ -93,6 +93,18 @@ INSTANTIATE_TEST_SUITE_P(
                          "ORVANE_REGISTRY=/tmp/t/registry.db", "WAYLAND_DISPLAY=wayland-0",
                          "XDG_RUNTIME_DIR=/run/user/1000", "XDG_SESSION_TYPE=wayland"},
                         {600, 700, 800}},
+        // The leader's number now names a process of another session, and
+        // a locale name that is a path is passed over.
+        EnvironmentCase{
+            "stale leader",
+            {"6", 1000, 300, "x11", ":0"},
+            {{300, 1000, "9"}, {900, 1000, "6"}, {950, 1000, "6"}},
+            {{300, {"DISPLAY=:5", "LANG=C"}},
+             {900, {"DISPLAY=:0", "LANG=/home/u/locale"}},
+             {950, {"LANG=fr_FR.UTF-8@euro"}}},
+            {"DISPLAY=:0", "LANG=fr_FR.UTF-8@euro", "ORVANE_REGISTRY=/tmp/t/registry.db",
+             "XDG_RUNTIME_DIR=/run/user/1000", "XDG_SESSION_TYPE=x11"},
+            {900, 950, 300}},
         // Nothing readable: logind's display and the user's runtime folder.
         EnvironmentCase{"x11 without readable processes",
                         {"4", 1000, 0, "x11", ":1"},
