@@ -85,6 +85,11 @@ SEEDS = {
     "fuzz_reg_location": {
         "run": utf16("HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run|x|C:\\a.exe -q"),
     },
+    "fuzz_session_environment": {  # a user process's environ, entries ended by NUL
+        "gdm": b"DISPLAY=:0\0XAUTHORITY=/run/user/1000/gdm/Xauthority\0LD_PRELOAD=/x.so\0",
+        "wayland": b"WAYLAND_DISPLAY=wayland-0\0XDG_RUNTIME_DIR=/run/user/1000\0LANG=C",
+        "odd": b"=\0DISPLAY\0DISPLAY=\0DISPLAY=a\nb\0DBUS_SESSION_BUS_ADDRESS==x\0\0",
+    },
 }
 
 
