@@ -50,7 +50,8 @@ bool IsBrowserExecutable(std::u16string_view exeName) {
 }
 
 int32_t DoCloseAllWebBrowsers(const std::function<void(const std::u16string&)>& log,
-                              std::chrono::milliseconds grace) {
+                              std::chrono::milliseconds grace,
+                              const std::function<bool(const platform::ProcessEntry&)>& consider) {
     if (log) log(u"In DoCloseAllWebBrowsers");
     const uint32_t self = platform::currentProcessId();
     struct Closing {
@@ -60,6 +61,7 @@ int32_t DoCloseAllWebBrowsers(const std::function<void(const std::u16string&)>& 
     std::vector<Closing> asked;
     for (const platform::ProcessEntry& process : platform::listProcesses()) {
         if (process.pid == self || !IsBrowserExecutable(process.exeName)) continue;
+        if (consider && !consider(process)) continue;
         if (platform::requestProcessExit(process.pid) == 0)
             asked.push_back({process.pid, process.exeName});
     }

@@ -14,7 +14,14 @@
 // exact base name of a browser of this platform (firefox, chromium, ...).
 bool IsBrowserExecutable(std::u16string_view exeName);
 
+namespace platform {
+struct ProcessEntry;
+}
+
 // Closes every browser process and returns how many were closed. log gets
-// one line per process closed and the total.
-int32_t DoCloseAllWebBrowsers(const std::function<void(const std::u16string&)>& log = {},
-                              std::chrono::milliseconds grace = std::chrono::milliseconds(2000));
+// one line per process closed and the total. consider, when given, limits
+// the processes looked at (tests keep to their own children).
+int32_t DoCloseAllWebBrowsers(
+    const std::function<void(const std::u16string&)>& log = {},
+    std::chrono::milliseconds grace = std::chrono::milliseconds(2000),
+    const std::function<bool(const platform::ProcessEntry&)>& consider = {});

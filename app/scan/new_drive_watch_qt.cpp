@@ -5,7 +5,8 @@
 #include "app/shell/app_log.h"
 #include "app/shell/genmsg_dialog.h"
 
-NewDriveWatch::NewDriveWatch(QWidget* owner, std::chrono::milliseconds interval)
+NewDriveWatch::NewDriveWatch(QWidget* owner, std::chrono::milliseconds interval,
+                             std::function<std::u16string()> driveStrings)
     : QObject(owner),
       m_owner(owner),
       m_ui([this](std::function<void()> work) {
@@ -15,7 +16,7 @@ NewDriveWatch::NewDriveWatch(QWidget* owner, std::chrono::milliseconds interval)
           [this](const std::u16string& text) {
               m_ui.call([this, text] { GenMsg(m_owner, text); });
           },
-          [](const char16_t* name) { LogEntry(name); }, interval) {}
+          [](const char16_t* name) { LogEntry(name); }, interval, std::move(driveStrings)) {}
 
 NewDriveWatch::~NewDriveWatch() {
     m_ui.cancel();

@@ -12,8 +12,11 @@ class QWidget;
 
 class NewDriveWatch : public QObject {
 public:
+    // driveStrings, when given, replaces the platform's logical drive
+    // strings (tests change the drive map at a known moment).
     explicit NewDriveWatch(QWidget* owner,
-                           std::chrono::milliseconds interval = std::chrono::milliseconds(2000));
+                           std::chrono::milliseconds interval = std::chrono::milliseconds(2000),
+                           std::function<std::u16string()> driveStrings = {});
     // Closes nothing the user still reads, releases the watch and joins it.
     ~NewDriveWatch() override;
 

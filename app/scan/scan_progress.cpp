@@ -13,6 +13,7 @@ void ScanProgress::reset() {
 
 intptr_t ScanProgress::onEngineMessage(uint32_t code, const char16_t* text) {
     if (text == nullptr) text = u"";
+    if (m_hook) m_hook(code);
     std::lock_guard<std::mutex> guard(m_lock);
     switch (code) {
         case SCANMSG_STATUS:
@@ -35,7 +36,7 @@ intptr_t ScanProgress::onEngineMessage(uint32_t code, const char16_t* text) {
             debugLineLocked(text);
             break;
         case SCANMSG_REPORT_LINE:
-            m_log.writeLine(text, false);
+            log().writeLine(text, false);
             break;
         case SCANMSG_OBJECT_TICK:
             ++m_fields.objects;
@@ -81,22 +82,22 @@ uint64_t ScanProgress::version() const {
 
 int32_t ScanProgress::openReportLog(const char16_t* scanTypeText) {
     std::lock_guard<std::mutex> guard(m_lock);
-    return m_log.open(scanTypeText);
+    return log().open(scanTypeText);
 }
 
 int32_t ScanProgress::writeReportLine(const char16_t* text, bool debug) {
     std::lock_guard<std::mutex> guard(m_lock);
-    return m_log.writeLine(text, debug);
+    return log().writeLine(text, debug);
 }
 
 int32_t ScanProgress::writeReportFooter(int32_t objectsScanned, int32_t infectedCount) {
     std::lock_guard<std::mutex> guard(m_lock);
-    return m_log.writeFooter(objectsScanned, infectedCount);
+    return log().writeFooter(objectsScanned, infectedCount);
 }
 
 std::u16string ScanProgress::reportLogPath() const {
     std::lock_guard<std::mutex> guard(m_lock);
-    return m_log.path();
+    return log().path();
 }
 
 bool ScanProgress::debugSetting() {
@@ -121,5 +122,5 @@ bool ScanProgress::debugLocked() {
 }
 
 void ScanProgress::debugLineLocked(const char16_t* text) {
-    if (debugLocked()) m_log.writeLine(text, true);
+    if (debugLocked()) log().writeLine(text, true);
 }

@@ -6,6 +6,7 @@
 // the same lock, so they stay in the order the engine sent them.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -26,7 +27,10 @@ struct ScanFields {
 
 class ScanProgress {
 public:
-    explicit ScanProgress(ReportLog& log = DefaultReportLog()) : m_log(log) {}
+    // Writes into the given log, or into the default report log (looked up
+    // at each use, so ResetDefaultReportLog takes effect) when none is given.
+    ScanProgress() = default;
+    explicit ScanProgress(ReportLog& log) : m_log(&log) {}
 
     // Back to zero counters and empty texts, for the next scan.
     void reset();
@@ -50,6 +54,11 @@ public:
     int32_t writeReportFooter(int32_t objectsScanned, int32_t infectedCount);
     std::u16string reportLogPath() const;
 
+    // Called with each engine message's code on the sending thread before
+    // the message is handled, outside the lock; set it while no scan runs.
+    // Tests use it to hold a scan at a known point.
+    void setMessageHook(std::function<void(uint32_t code)> hook) { m_hook = std::move(hook); }
+
     // The Debug setting as the registry holds it now (re-read only when the
     // registry changed since the last look).
     bool debugSetting();
@@ -58,7 +67,11 @@ private:
     bool debugLocked();
     void debugLineLocked(const char16_t* text);
 
-    ReportLog& m_log;
+    ReportLog& log() { return m_log != nullptr ? *m_log : DefaultReportLog(); }
+    const ReportLog& log() const { return m_log != nullptr ? *m_log : DefaultReportLog(); }
+
+    ReportLog* m_log = nullptr;
+    std::function<void(uint32_t code)> m_hook;
     mutable std::mutex m_lock;
     ScanFields m_fields;
     bool m_debug = false;
