@@ -63,12 +63,16 @@ bool ScanControl::start(ScanKind kind, bool scheduled) {
     m_stopRequested = false;
     m_stopTaken = false;
     m_progress.reset();
+    // Both count as running from here: the poll never sees a gap before
+    // the manager has started the worker.
     m_managerRunning = true;
+    m_workerRunning = true;
     m_phase = ScanPhase::Running;
     try {
         m_manager = std::thread([this] { managerMain(); });
     } catch (const std::system_error&) {
         m_managerRunning = false;
+        m_workerRunning = false;
         m_phase = ScanPhase::Idle;
         return false;
     }
@@ -112,7 +116,6 @@ void ScanControl::finished() {
 void ScanControl::managerMain() {
     if (m_log) m_log(u"In DoStartOVScanningMngrThreadFunc");
     std::thread worker;
-    m_workerRunning = true;
     try {
         worker = std::thread([this] {
             workerMain();
