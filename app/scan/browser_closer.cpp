@@ -3,6 +3,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/path.h"
 #include "platform/process.h"
 #include "platform/text.h"
 
@@ -78,6 +79,9 @@ int32_t DoCloseAllWebBrowsers(const std::function<void(const std::u16string&)>& 
     for (const Closing& closing : asked) {
         bool killed = false;
         if (!platform::processHasEnded(closing.pid)) {
+            // The identifier may have been given to another program since.
+            const std::u16string image = platform::processImagePath(closing.pid);
+            if (!image.empty() && platform::baseName(image) != closing.name) continue;
             killed = platform::terminateProcess(closing.pid, 0) == 0;
             if (!killed) {
                 if (log)
