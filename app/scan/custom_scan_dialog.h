@@ -9,9 +9,10 @@
 
 class QLineEdit;
 
-// The open-file picker's filters: "All" (every file, as "*.*" means on
-// Windows) and "Application" ("*.EXE").
-inline constexpr char16_t kCustomScanFileFilter[] = u"All (*);;Application (*.EXE *.exe)";
+// The open-file picker's filters: "All" ("*.*", which means every file on
+// Windows; "*" adds the names without a dot here) and "Application"
+// ("*.EXE", in either case).
+inline constexpr char16_t kCustomScanFileFilter[] = u"All (*.* *);;Application (*.EXE *.exe)";
 
 class CustomScanDialog : public QDialog {
 public:
