@@ -153,10 +153,9 @@ TEST_F(ReportLogTest, DebugLinesAreWrittenInBlocksAndNeverLost) {
     EXPECT_EQ(text.size() - text.rfind("*** DEBUG *** last\n\r"),
               std::string("*** DEBUG *** last\n\r").size())
         << "what was held is written when the log goes away";
-    EXPECT_EQ(text.size(),
-              std::string(kHeader).size() + std::string("*** DEBUG *** held\n\r").size() +
-                  std::string(" Infected Generic Malware: c:\\x.exe [(null)].\n\r").size() +
-                  200 * (14 + 1000 + 2) + std::string("*** DEBUG *** last\n\r").size());
+    EXPECT_EQ(text.size(), std::string(kHeader).size() + std::string("*** DEBUG *** held\n\r").size() +
+                               std::string(" Infected Generic Malware: c:\\x.exe [(null)].\n\r").size() +
+                               200 * (14 + 1000 + 2) + std::string("*** DEBUG *** last\n\r").size());
 }
 
 TEST_F(ReportLogTest, FooterWithoutFindings) {
