@@ -87,4 +87,12 @@ uint32_t currentProcessId();
 // names no process.
 [[nodiscard]] uint32_t terminateProcess(uint32_t pid, uint32_t exitCode);
 
+// Asks a process to end (SIGTERM), so that it may save its state first. 87
+// when pid names no process.
+[[nodiscard]] uint32_t requestProcessExit(uint32_t pid);
+
+// True when pid names no running process any more: gone, or ended and only
+// waiting for its parent to collect its exit code.
+bool processHasEnded(uint32_t pid);
+
 }  // namespace platform

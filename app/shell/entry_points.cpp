@@ -42,11 +42,6 @@ int32_t DoOpenExtraOVUrl(int32_t id) {
     return 0;
 }
 
-int32_t DoStartOVScanning() {
-    LogEntry(u"DoStartOVScanning");
-    return 0;
-}
-
 void InitProcessScanner(QWidget*) { LogEntry(u"InitProcessScanner"); }
 
 void ExitProcessScanner() { LogEntry(u"ExitProcessScanner"); }
@@ -58,4 +53,7 @@ int32_t PrepareScheduledJob() {
     return 0;
 }
 
-void ScanReportDebugLine(const char16_t*) {}
+int32_t CheckAndSendEmailNotifier(const std::u16string&) {
+    LogEntry(u"CheckAndSendEmailNotifier");
+    return 0;
+}

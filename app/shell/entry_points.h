@@ -4,6 +4,7 @@
 // that line is all they do.
 #pragma once
 #include <cstdint>
+#include <string>
 
 class QWidget;
 
@@ -18,7 +19,8 @@ int32_t ScanResult(QWidget* owner);  // Scan Results, dialog 148
 // Opens the web page behind a command id.
 int32_t DoOpenExtraOVUrl(int32_t id);
 
-// The scan button's action, after the scanning flag was flipped.
+// The scan button's action, after the scanning flag was flipped (the scan
+// control, app/scan/scan_panel_qt.cpp).
 int32_t DoStartOVScanning();
 
 // The live system panel and its threads, started when the main dialog is
@@ -30,5 +32,9 @@ void CheckForFreeFeedback(QWidget* mainDialog);
 // Reads the due scheduled job and sets the scan type code in gShellState.
 int32_t PrepareScheduledJob();
 
-// Writes a debug line into the current scan report.
+// Writes a debug line into the current scan report (the scan control).
 void ScanReportDebugLine(const char16_t* text);
+
+// The e-mail notice after a scan that found threats, given the scan's
+// summary line; 1 when it was sent.
+int32_t CheckAndSendEmailNotifier(const std::u16string& summary);

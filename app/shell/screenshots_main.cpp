@@ -1,13 +1,19 @@
 // ov_screenshots DIR [SUFFIX]: renders the main dialog, the About dialog and
 // the timed message dialog to PNG files in DIR (main_dialog.png, about.png,
-// genmsg.png; SUFFIX goes before ".png"). Run it on the offscreen platform;
-// QT_SCALE_FACTOR=2 renders at 200%.
+// genmsg.png; SUFFIX goes before ".png"), the two scan target dialogs
+// (scan_full_dialog.png, scan_custom_dialog.png) and the main dialog in the
+// middle of a real scan of a small sandbox tree (scan_running.png). Run it
+// on the offscreen platform; QT_SCALE_FACTOR=2 renders at 200%.
 #include <QApplication>
 #include <QDir>
 #include <QRadioButton>
 #include <QStyleFactory>
+#include <QTreeWidget>
 #include <cstdio>
 
+#include "app/scan/custom_scan_dialog.h"
+#include "app/scan/full_scan_dialog.h"
+#include "app/scan/scan_sandbox_shot.h"
 #include "app/shell/about_dialog.h"
 #include "app/shell/genmsg_dialog.h"
 #include "app/shell/main_dialog.h"
@@ -67,5 +73,16 @@ int main(int argc, char** argv) {
     GenMsgDialog message(u"A new drive was attached: E:\\\nIt will be checked for threats.", &main);
     message.timer().stop();
     ok = save(message, folder, "genmsg", suffix) && ok;
+
+    FullScanDialog full(&main);
+    if (full.driveList()->topLevelItemCount() > 0)
+        full.driveList()->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    ok = save(full, folder, "scan_full_dialog", suffix) && ok;
+
+    ok = RenderScanShots(main,
+                         [&](QWidget& widget, const char* name) {
+                             return save(widget, folder, name, suffix);
+                         }) &&
+         ok;
     return ok ? 0 : 1;
 }

@@ -255,4 +255,26 @@ uint32_t terminateProcess(uint32_t pid, uint32_t exitCode) {
     return kErrorSuccess;
 }
 
+uint32_t requestProcessExit(uint32_t pid) {
+    uint32_t tgid = 0;
+    if (pid == 0 || pid > 0x7FFFFFFFu || !threadGroupOf(pid, tgid) || tgid != pid) {
+        setLastError(kErrorInvalidParameter);
+        return kErrorInvalidParameter;
+    }
+    if (::kill(static_cast<pid_t>(pid), SIGTERM) != 0) return setLastErrorFromErrno(errno);
+    setLastError(kErrorSuccess);
+    return kErrorSuccess;
+}
+
+bool processHasEnded(uint32_t pid) {
+    std::string status;
+    uint32_t tgid = 0;
+    if (pid == 0 || pid > 0x7FFFFFFFu || !threadGroupOf(pid, tgid, &status) || tgid != pid)
+        return true;
+    std::string state;
+    // "Z (zombie)" and "X (dead)": the process has ended.
+    return statusField(status, "State", state) && !state.empty() &&
+           (state.front() == 'Z' || state.front() == 'X');
+}
+
 }  // namespace platform

@@ -4,12 +4,15 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QRadioButton>
 #include <QTimer>
 
+#include "app/scan/app_sandbox_support.h"
+#include "app/scan/scan_panel_qt.h"
 #include "app/shell/about_dialog.h"
 #include "app/shell/app_log.h"
 #include "app/shell/commands.h"
@@ -277,6 +280,19 @@ TEST_F(MainDialogTest, ScheduledStartTimer) {
     EXPECT_TRUE(logHas(u"ScanTimerCounterThread=> sched=false time ended\n"));
     EXPECT_EQ(gShellState.scanning, 0);
 
+    // Due jobs start real scans in a sandbox installation.
+    apptest::AppSandbox box;
+    box.plant(box.c / "due.exe", "planted for the scheduled scan");
+    ScanPanel* panel = ScanPanelOf(dialog.get());
+    panel->control().setEngineFolder(apptest::AppSandbox::engineFolder());
+    panel->control().setTimings({std::chrono::milliseconds(10), std::chrono::milliseconds(10),
+                                 std::chrono::milliseconds(10), std::chrono::milliseconds(10)});
+    auto finished = [&](int scans) {
+        return apptest::WaitFor([&] { return panel->finishedScans() >= scans; },
+                                [] { QCoreApplication::processEvents(); });
+    };
+
+    // A threat job checks the threat scan and runs it.
     radio(1037)->click();
     gShellState.scheduledStart = 1;
     gShellState.scheduledScanType = 1034;
@@ -284,7 +300,29 @@ TEST_F(MainDialogTest, ScheduledStartTimer) {
     EXPECT_TRUE(radio(1028)->isChecked());
     EXPECT_FALSE(radio(1037)->isChecked());
     EXPECT_EQ(gShellState.scanning, 1);
-    EXPECT_TRUE(logHas(u"In DoStartOVScanning\n"));
+    ASSERT_TRUE(finished(1));
+    EXPECT_EQ(panel->control().request().scanType, 1034);
+    EXPECT_EQ(gShellState.scanning, 0);
+    EXPECT_EQ(gShellState.scheduledStart, 0);
+    EXPECT_TRUE(logHas(u"In SetOVWindowInFront\n"));
+    ASSERT_EQ(box.reportLogs().size(), 1u);
+    EXPECT_NE(apptest::ReadFile(box.reportLogs()[0]).find(" Scan Type: Threat System Scout\n\r"),
+              std::string::npos);
+
+    // A full job scans C:\ without asking for drives.
+    gShellState.scheduledStart = 1;
+    gShellState.scheduledScanType = 1035;
+    dialog->onScheduledStartTimer();
+    EXPECT_TRUE(radio(1031)->isChecked());
+    ASSERT_TRUE(finished(2));
+    EXPECT_TRUE(prompts.questions().empty());  // no drive dialog
+    EXPECT_EQ(std::u16string(panel->control().request().scanPaths), u"C:\\");
+    EXPECT_EQ(gShellState.scheduledStart, 0);
+    const std::string report = apptest::ReadFile(box.reportLogs().back());
+    EXPECT_NE(report.find(" Scan Type: Full System Scout\n\r"), std::string::npos);
+    EXPECT_NE(report.find("*** DEBUG *** C:\\\n\r"), std::string::npos);
+    EXPECT_NE(report.find("due.exe [(null)].\n\r"), std::string::npos);
+    EXPECT_TRUE(dialog->controlText(1000).endsWith(" 1 Infected Found."));
 }
 
 TEST_F(MainDialogTest, UpdaterMissingKeepsTheApplicationRunning) {
