@@ -27,6 +27,7 @@
 
 #include "common/hash_db_format.h"
 #include "common/registry_names.h"
+#include "tools/child_run_support.h"
 #include "tools/registry_tool_support.h"
 #include "tools/tools_test_support.h"
 
@@ -388,10 +389,11 @@ TEST_F(HostileTree, ScanEndsFindsThePlantedFilesAndWritesNothingOutside) {
     const bool hadTmp = std::getenv("TMPDIR") != nullptr;
     ::setenv("TMPDIR", m_temp.c_str(), 1);
     const auto started = std::chrono::steady_clock::now();
-    regtool::ToolRun run =
-        regtool::runTool("/usr/bin/timeout", {"-s", "KILL", std::to_string(kRunLimitSeconds),
-                                              std::string(OV_BIN_DIR) + "/orvane-scan", "--json",
-                                              "--folder", m_tree.string()});
+    tooltest::ChildResult run =
+        tooltest::runChild({"orvane-scan",
+                            {"--json", "--folder", m_tree.string()},
+                            "",
+                            std::chrono::seconds(kRunLimitSeconds)});
     const auto seconds =
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started)
             .count();
