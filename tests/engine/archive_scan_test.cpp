@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <thread>
 
@@ -179,21 +181,64 @@ TEST_F(ArchiveScan, EncryptedArchiveNeverWaitsForAPassword) {
 }
 
 // A stop while the archiver runs kills it; the scan ends and leaves nothing.
+// True once the process is gone: ended and reaped (a zombie still counts
+// as there until its parent takes it).
+bool ProcessGone(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return true;
+    const size_t close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z';
+}
+
+// The archiver is a stand-in found first in PATH that records its own
+// identifier and that of a child, then waits for that child: it is
+// certainly still running when the stop comes, however fast the machine.
 TEST_F(ArchiveScan, StopKillsTheArchiver) {
     const fs::path archive = archiveOf("stopped.zip", "inside.exe", "never reached", "zip");
     fs::copy_file(archive, m_drive / "stopped.zip");
+    const fs::path bin = m_box.folder("slow-archiver");
+    const fs::path pids = m_box.root() / "archiver.pids";
+    m_box.write(bin / "7zz", "#!/bin/sh\necho $$ > '" + pids.string() +
+                                 ".new'\nsleep 600 &\necho $! >> '" + pids.string() +
+                                 ".new'\nmv '" + pids.string() + ".new' '" + pids.string() +
+                                 "'\nwait\n");
+    fs::permissions(bin / "7zz", fs::perms::owner_all);
+    const char* oldPath = std::getenv("PATH");
+    const std::string savedPath = oldPath ? oldPath : "";
+    ::setenv("PATH", (bin.string() + ":" + savedPath).c_str(), 1);
+
+    std::vector<pid_t> archiver;  // the stand-in and its child
     std::thread stopper;
     const auto start = std::chrono::steady_clock::now();
     ScanRecord record = m_box.runFull(u"X:\\", [&](uint32_t code, const std::u16string& text) {
         if (code != SCANMSG_DEBUG || text.rfind(u"CMD: ", 0) != 0 || stopper.joinable()) return;
-        stopper = std::thread([] { StopOV(); });
-        const auto asked = std::chrono::steady_clock::now();
-        while (RunFlag() != 0 && std::chrono::steady_clock::now() - asked < 5s) {
+        // The stop comes from another thread once the archiver runs.
+        stopper = std::thread([&] {
+            while (!fs::exists(pids) && std::chrono::steady_clock::now() - start < 60s) {
             std::this_thread::sleep_for(1ms);
         }
+            std::ifstream in(pids);
+            for (pid_t pid = 0; in >> pid;) archiver.push_back(pid);
+            StopOV();
+        });
     });
     if (stopper.joinable()) stopper.join();
+    ::setenv("PATH", savedPath.c_str(), 1);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
+    ASSERT_EQ(archiver.size(), 2u) << "the stand-in archiver never ran";
+    // The stand-in is reaped by the scan; its child by whoever adopted it.
+    EXPECT_TRUE(ProcessGone(archiver[0])) << "the archiver still runs after the scan";
+    for (int i = 0; i < 5000 && !ProcessGone(archiver[1]); ++i) {
+        std::this_thread::sleep_for(2ms);
+    }
+    EXPECT_TRUE(ProcessGone(archiver[1])) << "the archiver's child still runs after the scan";
+    EXPECT_TRUE(record.traced("DoScanInArchive:: stopped: x:\\stopped.zip")) << [&] {
+        std::string all;
+        for (const std::string& trace : record.traces) all += trace + "\n";
+        return all;
+    }();
+    EXPECT_FALSE(record.traced(" ExtractDlFile:: Ended OK"));
     EXPECT_EQ(record.findings("inside.exe"), 0);
     EXPECT_EQ(record.count(SCANMSG_SCAN_ENDED), 1);
 }

@@ -117,6 +117,10 @@ ScanSandbox::~ScanSandbox() {
     }
     platform::resetRegistryConnection();
     std::error_code ignored;
+    // A scan makes the program folder current; the next test must not find
+    // itself in a removed folder.
+    if (fs::current_path(ignored).string().rfind(m_root.string(), 0) == 0)
+        fs::current_path(fs::temp_directory_path(), ignored);
     fs::remove_all(m_root, ignored);
 }
 
