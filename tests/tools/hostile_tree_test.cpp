@@ -380,10 +380,14 @@ TEST_F(HostileTree, ScanEndsFindsThePlantedFilesAndWritesNothingOutside) {
     // A file that keeps appearing and vanishing while the tree is walked.
     std::atomic<bool> stop{false};
     std::thread flicker([&] {
+        // Written beside the tree and renamed into it: whenever it is
+        // there, it is there whole.
         const fs::path file = m_tree / "qzf1-flicker.exe";
+        const fs::path whole = work / "qzf1-flicker.new";
         while (!stop) {
-            WriteBytes(file, Malware("qzf1"));
+            WriteBytes(whole, Malware("qzf1"));
             std::error_code ec;
+            fs::rename(whole, file, ec);
             fs::remove(file, ec);
         }
     });
