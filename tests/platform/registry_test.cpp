@@ -308,13 +308,15 @@ TEST_F(RegistryTest, ChangeByAnotherProcessIsSeenAtTheNextRead) {
     RegKey k;
     EXPECT_EQ(RegKey::open(lm, u"SOFTWARE\\Shared\\New", k), 0u);
 
-    // Cached reads are cheap: a bound generous enough for a loaded machine
-    // under the sanitizers.
-    auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < 5000; ++i)
-        (void)platform::readDword(lm, u"SOFTWARE\\Shared", u"counter", v);
-    auto perRead = (std::chrono::steady_clock::now() - start) / 5000;
-    EXPECT_LT(perRead, std::chrono::microseconds(1000));
+    // Reads after that come from the cache: it is never dropped while
+    // nothing changes (how cheap that is, is measured under bench/).
+    const uint64_t cached = platform::registryChangeCount();
+    for (int i = 0; i < 5000; ++i) {
+        v = 0;
+        ASSERT_EQ(platform::readDword(lm, u"SOFTWARE\\Shared", u"counter", v), 0u);
+        ASSERT_EQ(v, 2u);
+    }
+    EXPECT_EQ(platform::registryChangeCount(), cached);
 }
 
 // The change count a scan's receiver takes at every message: still while

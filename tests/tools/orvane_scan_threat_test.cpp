@@ -121,7 +121,9 @@ protected:
     std::string m_hashes = "00000000000000000000000000000000\r\n";
 };
 
-TEST_F(OrvaneScanThreat, FindsThePlantedThreatsAndAnnouncesEveryLocation) {
+// The one end-to-end threat scan on this machine: its own processes,
+// services and drivers are scanned as they are.
+TEST_F(OrvaneScanThreat, OnThisMachineFindsThePlantedThreatsAndAnnouncesEveryLocation) {
     const std::string user = platform::toUtf8(m_user);
     const fs::path startup =
         m_c / "Users" / user / "AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Startup";
