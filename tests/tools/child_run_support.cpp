@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -54,44 +56,62 @@ ChildResult runChild(const ChildCall& call) {
     static std::once_flag ignorePipeSignal;
     std::call_once(ignorePipeSignal, [] { ::signal(SIGPIPE, SIG_IGN); });
 
-    Fd inRead, inWrite, outRead, outWrite, errRead, errWrite;
-    if (!makePipe(inRead, inWrite) || !makePipe(outRead, outWrite) ||
-        !makePipe(errRead, errWrite)) {
-        result.failure = "no pipes for " + name;
-        ADD_FAILURE() << result.failure;
-        return result;
-    }
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& arg : call.args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
 
+    Fd inRead, inWrite, outRead, outWrite, errRead, errWrite;
     const auto deadline = std::chrono::steady_clock::now() + call.deadline;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        // A group of its own, so the kill at the deadline reaches its children.
-        ::setpgid(0, 0);
-        ::signal(SIGPIPE, SIG_DFL);
-        ::dup2(inRead.get(), 0);
-        ::dup2(outWrite.get(), 1);
-        ::dup2(errWrite.get(), 2);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
+    pid_t pid = -1;
+    if (call.terminal) {
+        // Raw: what the program writes arrives as written, no input is echoed.
+        termios raw{};
+        ::cfmakeraw(&raw);
+        int master = -1;
+        pid = ::forkpty(&master, nullptr, &raw, nullptr);
+        if (pid == 0) {
+            // A session, and so a group, of its own.
+            ::signal(SIGPIPE, SIG_DFL);
+            ::execv(program.c_str(), argv.data());
+            ::_exit(127);
+        }
+        if (pid > 0) {
+            ::fcntl(master, F_SETFD, FD_CLOEXEC);
+            *outRead.out() = master;
+            if (!call.input.empty()) *inWrite.out() = ::fcntl(master, F_DUPFD_CLOEXEC, 0);
+        }
+    } else {
+        if (!makePipe(inRead, inWrite) || !makePipe(outRead, outWrite) ||
+            !makePipe(errRead, errWrite)) {
+            result.failure = "no pipes for " + name;
+            ADD_FAILURE() << result.failure;
+            return result;
+        }
+        pid = ::fork();
+        if (pid == 0) {
+            // A group of its own, so the kill at the deadline reaches its children.
+            ::setpgid(0, 0);
+            ::signal(SIGPIPE, SIG_DFL);
+            ::dup2(inRead.get(), 0);
+            ::dup2(outWrite.get(), 1);
+            ::dup2(errWrite.get(), 2);
+            ::execv(program.c_str(), argv.data());
+            ::_exit(127);
+        }
+        if (pid > 0) ::setpgid(pid, pid);  // also here: the kill may come before the child ran
+        inRead.reset();
+        outWrite.reset();
+        errWrite.reset();
+        if (call.input.empty()) inWrite.reset();
     }
     if (pid < 0) {
         result.failure = "could not start " + name;
         ADD_FAILURE() << result.failure;
         return result;
     }
-    ::setpgid(pid, pid);  // also here: the kill may come before the child ran
-    inRead.reset();
-    outWrite.reset();
-    errWrite.reset();
-    if (call.input.empty()) {
-        inWrite.reset();
-    } else {
+    if (inWrite.get() >= 0)
         ::fcntl(inWrite.get(), F_SETFL, ::fcntl(inWrite.get(), F_GETFL) | O_NONBLOCK);
-    }
 
     size_t written = 0;
     std::string* sinks[2] = {&result.out, &result.err};
@@ -114,7 +134,8 @@ ChildResult runChild(const ChildCall& call) {
             const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
             if (n > 0) {
                 sinks[i]->append(buffer, static_cast<size_t>(n));
-            } else if (n == 0 || errno != EINTR) {
+            } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+                // End of file; on a terminal, EIO once the program has gone.
                 sources[i]->reset();
             }
         }

@@ -19,6 +19,10 @@ struct ChildCall {
     std::vector<std::string> args;
     std::string input;  // standard input, then end of file
     std::chrono::seconds deadline = kDefaultDeadline;
+    // Standard input, output and error on one pseudo-terminal instead of
+    // pipes: everything arrives in ChildResult::out, and the input is
+    // typed in without an end of file.
+    bool terminal = false;
 };
 
 struct ChildResult {

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "platform/path.h"
 #include "platform/text.h"
+#include "tools/child_run_support.h"
 #include "tools/tools_test_support.h"
 
 using toolstest::ReadFile;
@@ -76,6 +78,37 @@ TEST(OrvaneScan, ACleanFileExitsZero) {
     ASSERT_EQ(logs.size(), 1u);
     EXPECT_TRUE(
         Contains(ReadFile(logs[0]), " Scan Finished!, 1 Object Scanned, No Infected Found."));
+}
+
+// On a terminal a progress line is drawn on standard error and cleared
+// before a finding is written, so that findings and the summary stand on
+// lines of their own.
+TEST(OrvaneScan, ProgressLineOnATerminal) {
+    if (!IsRoot()) GTEST_SKIP() << "the engine needs the privileges of root";
+    if (::access("/dev/ptmx", R_OK | W_OK) != 0) GTEST_SKIP() << "no pseudo-terminals here";
+    ScanSetup setup;
+    tooltest::ChildResult run = tooltest::runChild({"orvane-scan",
+                                                    {"--file", setup.bad.string()},
+                                                    "",
+                                                    tooltest::kDefaultDeadline,
+                                                    /*terminal=*/true});
+    EXPECT_EQ(run.exitCode, 1) << run.out;
+    const std::string clear = "\r\033[K";
+    const size_t drawn = run.out.find(clear + "0 objects, 0 infected, ");
+    const size_t found = run.out.find("FOUND Malware: ");
+    const size_t summary = run.out.find("Scan Finished!, 1 Object Scanned, 1 Infected Found.\n");
+    ASSERT_NE(drawn, std::string::npos) << run.out;
+    ASSERT_NE(found, std::string::npos) << run.out;
+    ASSERT_NE(summary, std::string::npos) << run.out;
+    EXPECT_LT(drawn, found);
+    // Cleared right before the finding; the summary starts a line, and
+    // nothing is drawn after it.
+    EXPECT_EQ(run.out.rfind(clear, found), found - clear.size()) << run.out;
+    EXPECT_EQ(run.out[summary - 1], '\n') << run.out;
+    EXPECT_EQ(run.out.find(clear, summary), std::string::npos) << run.out;
+    // Without a terminal (standard error a pipe) no line is drawn.
+    auto piped = RunTool("orvane-scan", {"--file", setup.bad.string()});
+    EXPECT_EQ(piped.err.find(clear), std::string::npos) << piped.err;
 }
 
 TEST(OrvaneScan, AMissingDatabaseCannotRun) {
