@@ -18,6 +18,15 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// What ScanArchives decides: with 1 an archive's members are found and the
+// archive itself is not hashed; with 0 the archive is a file like any other.
+struct ScanArchivesCase {
+    uint32_t scanArchives;
+    int members;   // findings of each member
+    int archives;  // findings of each archive as a whole
+};
+constexpr ScanArchivesCase kScanArchivesCases[] = {{1, 1, 0}, {0, 0, 1}};
+
 class ArchiveScan : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -60,12 +69,7 @@ TEST_F(ArchiveScan, ContentsFoundOnlyWithScanArchives) {
         fs::copy_file(archive, m_drive / archive.filename());
         m_box.plantExisting(archive);
     }
-    struct Case {
-        uint32_t scanArchives;
-        int members;
-        int archives;
-    } cases[] = {{1, 1, 0}, {0, 0, 1}};
-    for (const auto& c : cases) {
+    for (const auto& c : kScanArchivesCases) {
         m_box.setSetting(names::kScanArchives, c.scanArchives);
         ScanRecord record = m_box.runFull(u"X:\\");
         EXPECT_EQ(record.findings("payload.exe"), 2 * c.members) << c.scanArchives;
@@ -247,16 +251,11 @@ TEST_F(ArchiveScan, CustomFileArchive) {
     const fs::path archive = archiveOf("Picked.ZIP", "picked.exe", "picked member", "zip");
     m_box.plantExisting(archive);
     const std::u16string file = platform::toWindowsPath(archive.string());
-    struct Case {
-        uint32_t scanArchives;
-        int member;
-        int whole;
-    } cases[] = {{1, 1, 0}, {0, 0, 1}};
-    for (const auto& c : cases) {
+    for (const auto& c : kScanArchivesCases) {
         m_box.setSetting(names::kScanArchives, c.scanArchives);
         ScanRecord record = m_box.runCustom(file, u"");
-        EXPECT_EQ(record.findings("picked.exe"), c.member);
-        EXPECT_EQ(record.findings("\\picked.zip"), c.whole);
+        EXPECT_EQ(record.findings("picked.exe"), c.members);
+        EXPECT_EQ(record.findings("\\picked.zip"), c.archives);
     }
 }
 

@@ -27,6 +27,7 @@
 
 #include "common/hash_db_format.h"
 #include "common/registry_names.h"
+#include "shared/stored_database.h"
 #include "tools/child_run_support.h"
 #include "tools/registry_tool_support.h"
 #include "tools/tools_test_support.h"
@@ -206,11 +207,12 @@ protected:
         plantExisting(plain);
         fs::remove(plain);
     }
-    void plantExisting(const fs::path& file) { m_hashes += toolstest::Md5Upper(file) + "\r\n"; }
+    void plantExisting(const fs::path& file) { m_hashes.push_back(toolstest::Md5Upper(file)); }
     void writeDatabase() {
-        std::string stored, error;
-        ASSERT_TRUE(names::scrambleDatabaseText(m_hashes, stored, &error)) << error;
-        WriteBytes(m_install.database(), stored);
+        std::string error;
+        ASSERT_TRUE(
+            ovtest::writeDatabaseFile(m_install.database(), ovtest::databaseText(m_hashes), error))
+            << error;
     }
     void archive(const fs::path& archive, const fs::path& from,
                  const std::vector<std::string>& members, bool keepLinks = false) {
@@ -226,7 +228,7 @@ protected:
     toolstest::TempInstall m_install;
     fs::path m_tree;
     fs::path m_temp;
-    std::string m_hashes = "00000000000000000000000000000000\r\n";
+    std::vector<std::string> m_hashes;
 };
 
 TEST_F(HostileTree, ScanEndsFindsThePlantedFilesAndWritesNothingOutside) {
