@@ -501,6 +501,43 @@ TEST_F(RegistryTest, UnusableFilesGiveErrorCodes) {
     EXPECT_EQ(text, std::string(8192, 'x'));
 }
 
+// A file whose header is a database's but whose later pages are damaged:
+// the check says so (1015), reads and writes fail instead of answering from
+// the wreck, and the file is left as it was for whoever repairs it.
+TEST_F(RegistryTest, DamagedPagesBehindAGoodHeaderAreReported) {
+    const RegRoot lm = RegRoot::LocalMachine;
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_EQ(
+            platform::writeString(lm, u"SOFTWARE\\Filler\\K" + platform::toUtf16(std::to_string(i)),
+                                  u"v", std::u16string(100, u'x')),
+            0u);
+    }
+    ASSERT_EQ(platform::checkRegistryIntegrity(), 0u);
+    platform::resetRegistryConnection();  // the last connection folds the log into the file
+    ASSERT_FALSE(fs::exists(m_file + "-wal") && fs::file_size(m_file + "-wal") > 0);
+    std::string bytes;
+    {
+        std::ifstream in(m_file, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    ASSERT_GT(bytes.size(), 8192u);
+    const size_t page =
+        static_cast<size_t>(static_cast<uint8_t>(bytes[16])) << 8 | static_cast<uint8_t>(bytes[17]);
+    ASSERT_GE(page, 512u);
+    for (size_t i = page; i < bytes.size(); ++i) bytes[i] = static_cast<char>(0xA5 ^ (i * 7));
+    std::ofstream(m_file, std::ios::binary | std::ios::trunc) << bytes;
+
+    EXPECT_EQ(platform::checkRegistryIntegrity(), 1015u);
+    uint32_t v = 0;
+    std::u16string text;
+    EXPECT_NE(platform::readString(lm, u"SOFTWARE\\Filler\\K7", u"v", text), 0u);
+    EXPECT_NE(platform::writeDword(lm, u"SOFTWARE\\Other", u"v", 1), 0u);
+    EXPECT_NE(platform::readDword(lm, u"SOFTWARE\\Other", u"v", v), 0u);
+    platform::resetRegistryConnection();
+    std::ifstream in(m_file, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), bytes);
+}
+
 TEST_F(RegistryTest, ReadOnlyFileReadsButRefusesWrites) {
     const RegRoot lm = RegRoot::LocalMachine;
     ASSERT_EQ(platform::writeDword(lm, u"SOFTWARE\\RO", u"v", 42), 0u);
