@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -245,6 +246,109 @@ TEST_F(ArchiveScan, StopKillsTheArchiver) {
     EXPECT_FALSE(record.traced(" ExtractDlFile:: Ended OK"));
     EXPECT_EQ(record.findings("inside.exe"), 0);
     EXPECT_EQ(record.count(SCANMSG_SCAN_ENDED), 1);
+}
+
+// Sets an environment variable for the life of the object.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const std::string& value) : m_name(name) {
+        if (const char* old = std::getenv(name)) m_old = old, m_had = true;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedVariable() {
+        if (m_had) {
+            ::setenv(m_name, m_old.c_str(), 1);
+        } else {
+            ::unsetenv(m_name);
+        }
+    }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    const char* m_name;
+    std::string m_old;
+    bool m_had = false;
+};
+
+// When an archive cannot be extracted as it should, the trace says why and
+// the scan goes on to its end.
+TEST_F(ArchiveScan, ExtractionLimitsAndFailuresAreTraced) {
+    const fs::path archive = archiveOf("limits.zip", "member.exe", "member of limits", "zip");
+    fs::copy_file(archive, m_drive / "limits.zip");
+    m_box.plant(m_drive / "plain.exe", "a plain file beside the archive");
+    const fs::path runs = m_box.root() / "archiver.runs";
+    // A stand-in archiver that writes one new file at the size limit into
+    // its output folder at each run and fails, as 7-Zip does when a write
+    // is refused.
+    const fs::path bigWriter = m_box.folder("big-writer");
+    m_box.write(bigWriter / "7zz",
+                "#!/bin/sh\nout=\nfor a; do case \"$a\" in -o*) out=\"${a#-o}\";; esac; done\n"
+                "n=$(cat '" +
+                    runs.string() +
+                    "' 2>/dev/null || echo 0)\n"
+                    "n=$((n + 1))\necho $n > '" +
+                    runs.string() +
+                    "'\n"
+                    "head -c 5242880 /dev/zero > \"$out/big$n.bin\"\nexit 2\n");
+    fs::permissions(bigWriter / "7zz", fs::perms::owner_all);
+    const fs::path noArchiver = m_box.folder("no-archiver");
+    const fs::path notAFolder = m_box.root() / "not-a-folder";
+    m_box.write(notAFolder, "a file where the temp folder should be");
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+
+    struct Case {
+        const char* name;
+        std::string pathVariable;
+        std::string tmpdir;  // empty: the sandbox's
+        std::vector<std::string> traces;
+        int runs;  // of the stand-in archiver
+        int members;
+    } cases[] = {
+        {"7-Zip missing",
+         noArchiver.string(),
+         "",
+         {" [ERROR] LoadUnzipRes::find resource failed (2)",
+          " [ERROR] ExtractDlFile::create process failed"},
+         0,
+         0},
+        {"no output folder",
+         path,
+         notAFolder.string(),
+         {" [ERROR] DoScanInArchive::create output folder failed ("},
+         0,
+         0},
+        {"too many large members",
+         bigWriter.string() + ":" + path,
+         "",
+         {"DoScanInArchive:: members of 5 MiB or more are left out, extracting again",
+          "DoScanInArchive:: too many large members, the rest is not scanned"},
+         8,
+         0},
+        {"7-Zip itself", path, "", {" ExtractDlFile:: Ended OK, Search Path: "}, 0, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(runs);
+        ScanRecord record;
+        {
+            ScopedVariable pathVariable("PATH", c.pathVariable);
+            std::optional<ScopedVariable> tmpdir;
+            if (!c.tmpdir.empty()) tmpdir.emplace("TMPDIR", c.tmpdir);
+            record = m_box.runFull(u"X:\\");
+        }
+        for (const std::string& trace : c.traces) EXPECT_TRUE(record.traced(trace)) << trace;
+        int runsSeen = 0;
+        std::ifstream(runs) >> runsSeen;
+        EXPECT_EQ(runsSeen, c.runs);
+        int retries = 0;
+        for (const std::string& trace : record.traces)
+            retries += trace.find("extracting again") != std::string::npos;
+        EXPECT_EQ(retries, c.runs > 0 ? c.runs - 1 : 0);
+        EXPECT_EQ(record.findings("member.exe"), c.members);
+        EXPECT_EQ(record.findings("x:\\plain.exe"), 1);
+        EXPECT_EQ(record.count(SCANMSG_SCAN_ENDED), 1);
+    }
 }
 
 TEST_F(ArchiveScan, CustomFileArchive) {
