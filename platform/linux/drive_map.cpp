@@ -80,6 +80,15 @@ class MountWatch {
         return m_generation;
     }
 
+    // Where the table is read from: "" for /proc/self/mounts.
+    void setSource(const std::string& hostFile) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (m_fd >= 0) ::close(m_fd);
+        m_fd = -1;
+        m_source = hostFile;
+        ++m_generation;
+    }
+
   private:
     void refresh() {
         // A forked child may have a mount namespace of its own.
@@ -88,11 +97,13 @@ class MountWatch {
             m_fd = -1;
         }
         if (m_fd < 0) {
-            m_fd = ::open("/proc/self/mounts", O_RDONLY | O_CLOEXEC);
+            m_fd = ::open(m_source.empty() ? "/proc/self/mounts" : m_source.c_str(),
+                          O_RDONLY | O_CLOEXEC);
             m_forks = forkGeneration();
             m_valid = false;
         }
-        if (m_fd >= 0 && m_valid) {
+        // A plain file tells no change to poll(): it is read every time.
+        if (m_fd >= 0 && m_valid && m_source.empty()) {
             pollfd event{m_fd, POLLPRI, 0};
             if (::poll(&event, 1, 0) == 0) return;
         }
@@ -120,6 +131,7 @@ class MountWatch {
     bool m_valid = false;
     uint64_t m_generation = 0;
     std::vector<std::string> m_points;
+    std::string m_source;
 };
 
 MountWatch& mountWatch() {
@@ -130,6 +142,12 @@ MountWatch& mountWatch() {
 std::vector<std::string> currentRemovableMountPoints() { return mountWatch().points(); }
 
 }  // namespace
+
+ScopedMountTable::ScopedMountTable(const std::string& hostFile) {
+    mountWatch().setSource(hostFile);
+}
+
+ScopedMountTable::~ScopedMountTable() { mountWatch().setSource({}); }
 
 std::vector<std::string> removableMountPoints(const std::string& mountsText) {
     std::vector<std::string> out;

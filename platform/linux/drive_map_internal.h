@@ -27,6 +27,16 @@ std::vector<std::pair<char16_t, std::string>> registryDriveOverrides();
 // /proc/self/mounts style text.
 std::vector<std::string> removableMountPoints(const std::string& mountsText);
 
+// For tests: while one lives, removable media are read from a mounts file
+// of the test's own (read anew at each look) instead of /proc/self/mounts.
+class ScopedMountTable {
+public:
+    explicit ScopedMountTable(const std::string& hostFile);
+    ~ScopedMountTable();
+    ScopedMountTable(const ScopedMountTable&) = delete;
+    ScopedMountTable& operator=(const ScopedMountTable&) = delete;
+};
+
 // True when the folder lies on a kernel pseudo file system (proc, sysfs,
 // devpts, cgroup, debugfs, ...).
 bool isPseudoFileSystemMount(const std::string& hostPath);

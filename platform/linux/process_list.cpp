@@ -8,10 +8,12 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 #include <unordered_set>
 
 #include "platform/error.h"
+#include "platform/linux/process_list_internal.h"
 #include "platform/path.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -19,6 +21,20 @@
 namespace platform {
 
 namespace {
+
+std::mutex g_rootLock;
+std::string g_root;  // empty: the system's /proc
+
+// The folder the process facts are read from.
+std::string procRoot() {
+    std::lock_guard<std::mutex> guard(g_rootLock);
+    return g_root.empty() ? std::string("/proc") : g_root;
+}
+
+bool procRootIsTheSystems() {
+    std::lock_guard<std::mutex> guard(g_rootLock);
+    return g_root.empty();
+}
 
 // Reads a small /proc file whole; false when it cannot be opened or read.
 bool readProcFile(const std::string& path, std::string& out) {
@@ -78,7 +94,7 @@ bool parseId(std::string_view text, uint32_t& out) {
 }
 
 std::string procPath(uint32_t pid, const char* leaf) {
-    std::string path = "/proc/" + std::to_string(pid);
+    std::string path = procRoot() + "/" + std::to_string(pid);
     if (leaf != nullptr) {
         path += '/';
         path += leaf;
@@ -131,7 +147,7 @@ std::u16string baseNameOfHost(std::string_view hostPath) {
 
 std::vector<ProcessEntry> listProcesses() {
     std::vector<ProcessEntry> processes;
-    DIR* dir = ::opendir("/proc");
+    DIR* dir = ::opendir(procRoot().c_str());
     if (dir == nullptr) {
         setLastErrorFromErrno(errno);
         return processes;
@@ -210,7 +226,7 @@ bool probeProcess(uint32_t pid) {
     // The signal-0 check costs one system call and fails at once for the
     // great majority of identifiers, which name nothing; only a live task
     // (a process or one of its threads) goes on to the status file.
-    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM) {
+    if (procRootIsTheSystems() && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM) {
         setLastError(kErrorInvalidParameter);
         return false;
     }
@@ -231,7 +247,7 @@ bool probeProcess(uint32_t pid) {
 uint32_t maxProcessId() {
     std::string text;
     uint32_t pidMax = 0;
-    if (readProcFile("/proc/sys/kernel/pid_max", text)) {
+    if (readProcFile(procRoot() + "/sys/kernel/pid_max", text)) {
         while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
         if (!parseId(text, pidMax)) pidMax = 0;
     }
@@ -240,13 +256,29 @@ uint32_t maxProcessId() {
     return pidMax - 1;
 }
 
+namespace detail {
+
+ScopedProcessRoot::ScopedProcessRoot(const std::string& hostFolder) {
+    std::lock_guard<std::mutex> guard(g_rootLock);
+    g_root = hostFolder;
+}
+
+ScopedProcessRoot::~ScopedProcessRoot() {
+    std::lock_guard<std::mutex> guard(g_rootLock);
+    g_root.clear();
+}
+
+}  // namespace detail
+
 uint32_t currentProcessId() { return static_cast<uint32_t>(::getpid()); }
 
 uint32_t terminateProcess(uint32_t pid, uint32_t exitCode) {
     // A signal cannot carry an exit code; the process ends as killed.
     (void)exitCode;
     uint32_t tgid = 0;
-    if (pid == 0 || pid > 0x7FFFFFFFu || !threadGroupOf(pid, tgid) || tgid != pid) {
+    // A process of a test's own folder is never a live one to end.
+    if (pid == 0 || pid > 0x7FFFFFFFu || !procRootIsTheSystems() || !threadGroupOf(pid, tgid) ||
+        tgid != pid) {
         setLastError(kErrorInvalidParameter);
         return kErrorInvalidParameter;
     }

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -15,6 +18,15 @@ using namespace walker_test;
 using namespace std::chrono_literals;
 
 namespace {
+
+// What ScanArchives decides: with 1 an archive's members are found and the
+// archive itself is not hashed; with 0 the archive is a file like any other.
+struct ScanArchivesCase {
+    uint32_t scanArchives;
+    int members;   // findings of each member
+    int archives;  // findings of each archive as a whole
+};
+constexpr ScanArchivesCase kScanArchivesCases[] = {{1, 1, 0}, {0, 0, 1}};
 
 class ArchiveScan : public ::testing::Test {
 protected:
@@ -58,12 +70,7 @@ TEST_F(ArchiveScan, ContentsFoundOnlyWithScanArchives) {
         fs::copy_file(archive, m_drive / archive.filename());
         m_box.plantExisting(archive);
     }
-    struct Case {
-        uint32_t scanArchives;
-        int members;
-        int archives;
-    } cases[] = {{1, 1, 0}, {0, 0, 1}};
-    for (const auto& c : cases) {
+    for (const auto& c : kScanArchivesCases) {
         m_box.setSetting(names::kScanArchives, c.scanArchives);
         ScanRecord record = m_box.runFull(u"X:\\");
         EXPECT_EQ(record.findings("payload.exe"), 2 * c.members) << c.scanArchives;
@@ -179,39 +186,180 @@ TEST_F(ArchiveScan, EncryptedArchiveNeverWaitsForAPassword) {
 }
 
 // A stop while the archiver runs kills it; the scan ends and leaves nothing.
+// True once the process is gone: ended and reaped (a zombie still counts
+// as there until its parent takes it).
+bool ProcessGone(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return true;
+    const size_t close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z';
+}
+
+// The archiver is a stand-in found first in PATH that records its own
+// identifier and that of a child, then waits for that child: it is
+// certainly still running when the stop comes, however fast the machine.
 TEST_F(ArchiveScan, StopKillsTheArchiver) {
     const fs::path archive = archiveOf("stopped.zip", "inside.exe", "never reached", "zip");
     fs::copy_file(archive, m_drive / "stopped.zip");
+    const fs::path bin = m_box.folder("slow-archiver");
+    const fs::path pids = m_box.root() / "archiver.pids";
+    m_box.write(bin / "7zz", "#!/bin/sh\necho $$ > '" + pids.string() +
+                                 ".new'\nsleep 600 &\necho $! >> '" + pids.string() +
+                                 ".new'\nmv '" + pids.string() + ".new' '" + pids.string() +
+                                 "'\nwait\n");
+    fs::permissions(bin / "7zz", fs::perms::owner_all);
+    const char* oldPath = std::getenv("PATH");
+    const std::string savedPath = oldPath ? oldPath : "";
+    ::setenv("PATH", (bin.string() + ":" + savedPath).c_str(), 1);
+
+    std::vector<pid_t> archiver;  // the stand-in and its child
     std::thread stopper;
     const auto start = std::chrono::steady_clock::now();
     ScanRecord record = m_box.runFull(u"X:\\", [&](uint32_t code, const std::u16string& text) {
         if (code != SCANMSG_DEBUG || text.rfind(u"CMD: ", 0) != 0 || stopper.joinable()) return;
-        stopper = std::thread([] { StopOV(); });
-        const auto asked = std::chrono::steady_clock::now();
-        while (RunFlag() != 0 && std::chrono::steady_clock::now() - asked < 5s) {
+        // The stop comes from another thread once the archiver runs.
+        stopper = std::thread([&] {
+            while (!fs::exists(pids) && std::chrono::steady_clock::now() - start < 60s) {
             std::this_thread::sleep_for(1ms);
         }
+            std::ifstream in(pids);
+            for (pid_t pid = 0; in >> pid;) archiver.push_back(pid);
+            StopOV();
+        });
     });
     if (stopper.joinable()) stopper.join();
+    ::setenv("PATH", savedPath.c_str(), 1);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
+    ASSERT_EQ(archiver.size(), 2u) << "the stand-in archiver never ran";
+    // The stand-in is reaped by the scan; its child by whoever adopted it.
+    EXPECT_TRUE(ProcessGone(archiver[0])) << "the archiver still runs after the scan";
+    for (int i = 0; i < 5000 && !ProcessGone(archiver[1]); ++i) {
+        std::this_thread::sleep_for(2ms);
+    }
+    EXPECT_TRUE(ProcessGone(archiver[1])) << "the archiver's child still runs after the scan";
+    EXPECT_TRUE(record.traced("DoScanInArchive:: stopped: x:\\stopped.zip")) << [&] {
+        std::string all;
+        for (const std::string& trace : record.traces) all += trace + "\n";
+        return all;
+    }();
+    EXPECT_FALSE(record.traced(" ExtractDlFile:: Ended OK"));
     EXPECT_EQ(record.findings("inside.exe"), 0);
     EXPECT_EQ(record.count(SCANMSG_SCAN_ENDED), 1);
+}
+
+// Sets an environment variable for the life of the object.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const std::string& value) : m_name(name) {
+        if (const char* old = std::getenv(name)) m_old = old, m_had = true;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedVariable() {
+        if (m_had) {
+            ::setenv(m_name, m_old.c_str(), 1);
+        } else {
+            ::unsetenv(m_name);
+        }
+    }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    const char* m_name;
+    std::string m_old;
+    bool m_had = false;
+};
+
+// When an archive cannot be extracted as it should, the trace says why and
+// the scan goes on to its end.
+TEST_F(ArchiveScan, ExtractionLimitsAndFailuresAreTraced) {
+    const fs::path archive = archiveOf("limits.zip", "member.exe", "member of limits", "zip");
+    fs::copy_file(archive, m_drive / "limits.zip");
+    m_box.plant(m_drive / "plain.exe", "a plain file beside the archive");
+    const fs::path runs = m_box.root() / "archiver.runs";
+    // A stand-in archiver that writes one new file at the size limit into
+    // its output folder at each run and fails, as 7-Zip does when a write
+    // is refused.
+    const fs::path bigWriter = m_box.folder("big-writer");
+    m_box.write(bigWriter / "7zz",
+                "#!/bin/sh\nout=\nfor a; do case \"$a\" in -o*) out=\"${a#-o}\";; esac; done\n"
+                "n=$(cat '" +
+                    runs.string() +
+                    "' 2>/dev/null || echo 0)\n"
+                    "n=$((n + 1))\necho $n > '" +
+                    runs.string() +
+                    "'\n"
+                    "head -c 5242880 /dev/zero > \"$out/big$n.bin\"\nexit 2\n");
+    fs::permissions(bigWriter / "7zz", fs::perms::owner_all);
+    const fs::path noArchiver = m_box.folder("no-archiver");
+    const fs::path notAFolder = m_box.root() / "not-a-folder";
+    m_box.write(notAFolder, "a file where the temp folder should be");
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+
+    struct Case {
+        const char* name;
+        std::string pathVariable;
+        std::string tmpdir;  // empty: the sandbox's
+        std::vector<std::string> traces;
+        int runs;  // of the stand-in archiver
+        int members;
+    } cases[] = {
+        {"7-Zip missing",
+         noArchiver.string(),
+         "",
+         {" [ERROR] LoadUnzipRes::find resource failed (2)",
+          " [ERROR] ExtractDlFile::create process failed"},
+         0,
+         0},
+        {"no output folder",
+         path,
+         notAFolder.string(),
+         {" [ERROR] DoScanInArchive::create output folder failed ("},
+         0,
+         0},
+        {"too many large members",
+         bigWriter.string() + ":" + path,
+         "",
+         {"DoScanInArchive:: members of 5 MiB or more are left out, extracting again",
+          "DoScanInArchive:: too many large members, the rest is not scanned"},
+         8,
+         0},
+        {"7-Zip itself", path, "", {" ExtractDlFile:: Ended OK, Search Path: "}, 0, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(runs);
+        ScanRecord record;
+        {
+            ScopedVariable pathVariable("PATH", c.pathVariable);
+            std::optional<ScopedVariable> tmpdir;
+            if (!c.tmpdir.empty()) tmpdir.emplace("TMPDIR", c.tmpdir);
+            record = m_box.runFull(u"X:\\");
+        }
+        for (const std::string& trace : c.traces) EXPECT_TRUE(record.traced(trace)) << trace;
+        int runsSeen = 0;
+        std::ifstream(runs) >> runsSeen;
+        EXPECT_EQ(runsSeen, c.runs);
+        int retries = 0;
+        for (const std::string& trace : record.traces)
+            retries += trace.find("extracting again") != std::string::npos;
+        EXPECT_EQ(retries, c.runs > 0 ? c.runs - 1 : 0);
+        EXPECT_EQ(record.findings("member.exe"), c.members);
+        EXPECT_EQ(record.findings("x:\\plain.exe"), 1);
+        EXPECT_EQ(record.count(SCANMSG_SCAN_ENDED), 1);
+    }
 }
 
 TEST_F(ArchiveScan, CustomFileArchive) {
     const fs::path archive = archiveOf("Picked.ZIP", "picked.exe", "picked member", "zip");
     m_box.plantExisting(archive);
     const std::u16string file = platform::toWindowsPath(archive.string());
-    struct Case {
-        uint32_t scanArchives;
-        int member;
-        int whole;
-    } cases[] = {{1, 1, 0}, {0, 0, 1}};
-    for (const auto& c : cases) {
+    for (const auto& c : kScanArchivesCases) {
         m_box.setSetting(names::kScanArchives, c.scanArchives);
         ScanRecord record = m_box.runCustom(file, u"");
-        EXPECT_EQ(record.findings("picked.exe"), c.member);
-        EXPECT_EQ(record.findings("\\picked.zip"), c.whole);
+        EXPECT_EQ(record.findings("picked.exe"), c.members);
+        EXPECT_EQ(record.findings("\\picked.zip"), c.archives);
     }
 }
 

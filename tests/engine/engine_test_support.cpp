@@ -12,6 +12,7 @@
 #include "engine/md5.h"
 #include "platform/path.h"
 #include "platform/registry.h"
+#include "shared/stored_database.h"
 
 namespace enginetest {
 
@@ -98,10 +99,8 @@ Install::~Install() {
 }
 
 void Install::writeDatabase(const std::string& plain) {
-    std::string stored;
     std::string error;
-    ASSERT_TRUE(names::scrambleDatabaseText(plain, stored, &error)) << error;
-    writeStoredDatabase(stored);
+    ASSERT_TRUE(ovtest::writeDatabaseFile(m_root / "data" / "hashdb.dbf", plain, error)) << error;
 }
 
 void Install::writeStoredDatabase(const std::string& stored) {

@@ -69,3 +69,35 @@ TEST(HashDatabase, AMissingFileFailsWithItsError) {
     EXPECT_TRUE(recorder.contains(SCANMSG_DEBUG, u" LoadDbFileData:Open DB File Error 2"));
     EXPECT_FALSE(DatabaseContains(kEicar));
 }
+
+// A stored byte equal to the key unscrambles to a zero byte, which ends
+// the text like a stored zero does.
+TEST(HashDatabase, AStoredKeyByteEndsTheText) {
+    Install install;
+    std::string first, second;
+    ASSERT_TRUE(names::scrambleDatabaseText(std::string(kEicar) + "\r\n", first, nullptr));
+    ASSERT_TRUE(names::scrambleDatabaseText(std::string(kEmpty) + "\r\n", second, nullptr));
+    install.writeStoredDatabase(first + std::string(1, static_cast<char>(DatabaseKeyByte())) +
+                                second);
+    Recorder recorder;
+    RequestScope scope(recorder);
+    ASSERT_EQ(LoadDbFileData(), 1);
+    UnscrambleDbText();
+    EXPECT_TRUE(DatabaseContains(kEicar));
+    EXPECT_FALSE(DatabaseContains(kEmpty));
+    EXPECT_FALSE(DatabaseContains("F8427E"));  // not by a substring search either
+}
+
+// An empty file loads as a database that lists nothing.
+TEST(HashDatabase, AnEmptyFileListsNothing) {
+    Install install;
+    install.writeStoredDatabase("");
+    Recorder recorder;
+    RequestScope scope(recorder);
+    ASSERT_EQ(LoadDbFileData(), 1);
+    EXPECT_TRUE(
+        recorder.contains(SCANMSG_DEBUG, u" LoadDbFileData: Allocation Memory Ok (size: 0)"));
+    EXPECT_EQ(UnscrambleDbText(), 1);
+    EXPECT_FALSE(DatabaseContains(kEicar));
+    EXPECT_FALSE(DatabaseContains("0"));
+}

@@ -1,16 +1,18 @@
-// The hidden-process probe on this machine: nothing is hidden on a normal
-// system, threads and short-lived processes included; a process the list
-// leaves out is reported.
+// The hidden-process probe: on this machine nothing is hidden, threads and
+// short-lived processes included; over a process table of the test's own, a
+// process the list leaves out is reported.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
 #include "common/registry_names.h"
 #include "common/scan_codes.h"
 #include "engine/threat_scan.h"
+#include "platform/linux/process_list_internal.h"
 #include "platform/path.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -23,16 +25,8 @@ using namespace threat_test;
 #define SKIP_WITHOUT_PRIVILEGES(box) \
     if ((box).privilegesMissing()) GTEST_SKIP() << "the account lacks the scan's privileges"
 
-// Waits until a child runs its own program rather than the spawner's copy.
-void waitForProgram(uint32_t pid, const std::u16string& baseName) {
-    for (int i = 0; i < 500; ++i) {
-        auto modules = platform::listModules(pid);
-        if (!modules.empty() && platform::baseName(modules.front()) == baseName) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-}
-
-TEST(HiddenProcess, ANormalSystemHidesNothing) {
+// The one test against this machine's own process table.
+TEST(HiddenProcess, OnThisMachineNothingIsHidden) {
     ThreatSandbox box;
     box.setSetting(names::kHidden, 1);
     // Threads of this process, and processes that come and go meanwhile.
@@ -59,45 +53,65 @@ TEST(HiddenProcess, ANormalSystemHidesNothing) {
     EXPECT_GE(countText(messages, SCANMSG_OBJECT_TICK, u""), 1u);
 }
 
-TEST(HiddenProcess, AProcessLeftOutOfTheListIsReported) {
-    ThreatSandbox box;
-    box.setSetting(names::kHidden, 1);
-    TestChild child({"/bin/sleep", "30"});
-    ASSERT_GT(child.pid(), 0);
-    const uint32_t pid = static_cast<uint32_t>(child.pid());
-    waitForProgram(pid, u"sleep");
-    // The list the probe compares with leaves the child out; the probe still
-    // opens it by its identifier.
-    threatScanHooks().hiddenProbeList = [pid] {
-        std::vector<platform::ProcessEntry> list = platform::listProcesses();
-        std::erase_if(list, [pid](const platform::ProcessEntry& e) { return e.pid == pid; });
-        return list;
-    };
-    auto messages = box.run();
-    SKIP_WITHOUT_PRIVILEGES(box);
-    EXPECT_EQ(textsOf(messages, SCANMSG_HIDDEN_PROCESS), std::vector<std::u16string>{u"sleep"});
-    EXPECT_EQ(textsOf(messages, SCANMSG_REPORT_LINE),
-              std::vector<std::u16string>{u" Hidden process: sleep\n"});
-}
-
-TEST(HiddenProcess, ANameThatCannotBeReadIsUnknownWithItsIdentifier) {
-    // Kernel threads have neither modules nor an image file.
-    std::u16string image = platform::processImagePath(2);
-    if (!platform::probeProcess(2) || !image.empty() || !platform::listModules(2).empty()) {
-        GTEST_SKIP() << "identifier 2 is not a kernel thread here";
+// A process table of the test's own, laid out as /proc: each process a
+// folder with its status file, and its executable link and mapped files
+// when it has them.
+class FixtureProcesses {
+public:
+    explicit FixtureProcesses(const fs::path& root) : m_root(root), m_scope(root.string()) {
+        fs::create_directories(root / "sys" / "kernel");
+        std::ofstream(root / "sys" / "kernel" / "pid_max") << "400\n";
     }
-    ThreatSandbox box;
-    box.setSetting(names::kHidden, 1);
-    threatScanHooks().hiddenProbeList = [] {
-        std::vector<platform::ProcessEntry> list = platform::listProcesses();
-        std::erase_if(list, [](const platform::ProcessEntry& e) { return e.pid == 2; });
-        return list;
+    // exe empty: a kernel thread's like, with neither image nor modules.
+    void add(uint32_t pid, const std::string& name, const fs::path& exe = {}) {
+        const fs::path folder = m_root / std::to_string(pid);
+        fs::create_directories(folder);
+        std::ofstream(folder / "status")
+            << "Name:\t" << name << "\nTgid:\t" << pid << "\nPPid:\t1\n";
+        if (exe.empty()) return;
+        fs::create_symlink(exe, folder / "exe");
+        std::ofstream(folder / "maps")
+            << "00400000-00452000 r-xp 00000000 08:02 173521      " << exe.string() << "\n";
+    }
+
+private:
+    fs::path m_root;
+    platform::detail::ScopedProcessRoot m_scope;
+};
+
+// The probe finds each process by its identifier; the list it compares with
+// leaves one out, which is then reported by its image's name, or as
+// unknown with its identifier when it has no image.
+TEST(HiddenProcess, AProcessLeftOutOfTheListIsReported) {
+    struct Case {
+        const char* name;
+        bool hasImage;
+        std::u16string reported;
+        std::u16string line;
+    } cases[] = {
+        {"sleep", true, u"sleep", u" Hidden process: sleep\n"},
+        {"kthreadd", false, u"<unknown>", u" Hidden process: <unknown> PID: 300\n"},
     };
-    auto messages = box.run();
-    SKIP_WITHOUT_PRIVILEGES(box);
-    EXPECT_EQ(textsOf(messages, SCANMSG_HIDDEN_PROCESS), std::vector<std::u16string>{u"<unknown>"});
-    EXPECT_EQ(textsOf(messages, SCANMSG_REPORT_LINE),
-              std::vector<std::u16string>{u" Hidden process: <unknown> PID: 2\n"});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ThreatSandbox box;
+        box.setSetting(names::kHidden, 1);
+        const fs::path image = box.placeClean(box.c / "bin" / c.name);
+        FixtureProcesses processes(box.root / "proc");
+        processes.add(1, "init", box.c / "sbin" / "init");
+        processes.add(300, c.name, c.hasImage ? image : fs::path());
+        processes.add(301, "bash", box.c / "bin" / "bash");
+        threatScanHooks().hiddenProbeList = [] {
+            std::vector<platform::ProcessEntry> list = platform::listProcesses();
+            std::erase_if(list, [](const platform::ProcessEntry& e) { return e.pid == 300; });
+            return list;
+        };
+        auto messages = box.run();
+        SKIP_WITHOUT_PRIVILEGES(box);
+        EXPECT_EQ(textsOf(messages, SCANMSG_HIDDEN_PROCESS),
+                  std::vector<std::u16string>{c.reported});
+        EXPECT_EQ(textsOf(messages, SCANMSG_REPORT_LINE), std::vector<std::u16string>{c.line});
+    }
 }
 
 TEST(HiddenProcess, AnEmptyListIsAFailureToList) {

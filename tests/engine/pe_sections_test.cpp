@@ -146,9 +146,12 @@ TEST(DeepScan, MalformedHeadersAreSkippedWithATrace) {
          u"GetFileSections: ImageNtHeader is NULL err: 193"},
         {"e_lfanew wraps", lfanewWraps, u"GetFileSections: ImageNtHeader is NULL err: 193"},
         {"not PE", PeImage(kSections, notPe), u"GetFileSections: ImageNtHeader is NULL err: 193"},
-        {"table outside", PeImage(kSections, tableOutside), u""},
-        {"table cut short", PeImage(kSections, truncatedTable), u""},
-        {"raw data outside", PeImage(kSections, badPointer), u""},
+        {"table outside", PeImage(kSections, tableOutside),
+         u"GetFileSections: section table outside the file (offset 65623, 3 sections), skipped"},
+        {"table cut short", PeImage(kSections, truncatedTable),
+         u"GetFileSections: section table outside the file (offset 312, 3 sections), skipped"},
+        {"raw data outside", PeImage(kSections, badPointer),
+         u"GetFileSections: section 0 lies outside the file (64 bytes at 2147483632), skipped"},
         {"97 sections", PeImage(kSections, tooMany), u" GetFileSections Sig: 17744, SecNum: 97"},
         {"no sections", PeImage(kSections, none), u" GetFileSections Sig: 17744, SecNum: 0"},
     };
@@ -156,22 +159,11 @@ TEST(DeepScan, MalformedHeadersAreSkippedWithATrace) {
         Recorder recorder;
         RequestScope scope(recorder);
         const auto* data = reinterpret_cast<const uint8_t*>(c.image.data());
-        EXPECT_EQ(HashImageSections(data, c.image.size(), static_cast<int64_t>(c.image.size()),
-                                    u"C:\\bad.exe", nullptr),
-                  0)
-            << c.name;
+        // What it returns says nothing (0 on every path): the hashing it
+        // did not do and the trace it sent say what happened.
+        (void)HashImageSections(data, c.image.size(), static_cast<int64_t>(c.image.size()),
+                                u"C:\\bad.exe", nullptr);
         EXPECT_EQ(recorder.count(SCANMSG_OBJECT_TICK), 0u) << c.name;
-        if (!c.trace.empty()) {
             EXPECT_TRUE(recorder.contains(SCANMSG_DEBUG, c.trace)) << c.name;
         }
     }
-    // A raw-data pointer outside the file is named in the trace.
-    Recorder recorder;
-    RequestScope scope(recorder);
-    std::string image = PeImage(kSections, badPointer);
-    HashImageSections(reinterpret_cast<const uint8_t*>(image.data()), image.size(),
-                      static_cast<int64_t>(image.size()), u"C:\\bad.exe", nullptr);
-    EXPECT_TRUE(recorder.contains(
-        SCANMSG_DEBUG,
-        u"GetFileSections: section 0 lies outside the file (64 bytes at 2147483632), skipped"));
-}

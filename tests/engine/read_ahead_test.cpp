@@ -75,16 +75,18 @@ TEST(ReadAhead, WhatIsNotHandedOverOrNotHashed) {
     Install install;
     Recorder recorder;
     RequestScope running(recorder);
-    const std::u16string settled = install.writeFile("settled.bin", "settled");
+    const std::u16string earlier = install.writeFile("earlier.bin", "planned first");
     const std::u16string large = install.writeFile("large.bin", std::string(300, 'x'));
-    LetFilesSettle();
     const std::u16string fresh = install.writeFile("fresh.bin", "just written");
     const std::u16string hostMissing = platform::toWindowsPath((install.root() / "gone.bin").string());
 
     ReadAhead::Limits limits = Limits(1);
     limits.maxFileBytes = 256;
+    // Every file here counts as changed a moment ago, however slow the
+    // machine: none may be hashed ahead.
+    limits.settledNs = int64_t(3600) * 1'000'000'000;
     ReadAhead readAhead(limits);
-    readAhead.plan({{settled, 7}, {large, 300}, {fresh, 12}, {hostMissing, 0}});
+    readAhead.plan({{earlier, 13}, {large, 300}, {fresh, 12}, {hostMissing, 0}});
     readAhead.waitForPlanned();
 
     ReadAheadResult result;
@@ -93,7 +95,7 @@ TEST(ReadAhead, WhatIsNotHandedOverOrNotHashed) {
     ASSERT_TRUE(readAhead.take(large, result));
     EXPECT_TRUE(result.file.isOpen());
     EXPECT_FALSE(result.hashed) << "a file over the size limit is opened, never read";
-    EXPECT_FALSE(readAhead.take(settled, result));
+    EXPECT_FALSE(readAhead.take(earlier, result));
 
     ReadAheadResult changedJustNow;
     ASSERT_TRUE(readAhead.take(fresh, changedJustNow));

@@ -24,6 +24,7 @@
 #include "platform/registry.h"
 #include "platform/sysinfo.h"
 #include "platform/text.h"
+#include "shared/stored_database.h"
 
 extern "C" char** environ;
 
@@ -143,12 +144,10 @@ void ThreatSandbox::addHash(std::string_view bytes) {
 }
 
 void ThreatSandbox::writeDatabase() {
-    std::string plain = "00000000000000000000000000000000\r\n";
-    for (const std::string& hash : m_hashes) plain += hash + "\r\n";
-    std::string stored;
     std::string error;
-    ASSERT_TRUE(names::scrambleDatabaseText(plain, stored, &error)) << error;
-    writeFile(data / "hashdb.dbf", stored);
+    ASSERT_TRUE(
+        ovtest::writeDatabaseFile(data / "hashdb.dbf", ovtest::databaseText(m_hashes), error))
+        << error;
 }
 
 void ThreatSandbox::setSetting(const char16_t* name, uint32_t value) {

@@ -16,6 +16,7 @@
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "shared/stored_database.h"
 
 namespace walker_test {
 
@@ -117,6 +118,10 @@ ScanSandbox::~ScanSandbox() {
     }
     platform::resetRegistryConnection();
     std::error_code ignored;
+    // A scan makes the program folder current; the next test must not find
+    // itself in a removed folder.
+    if (fs::current_path(ignored).string().rfind(m_root.string(), 0) == 0)
+        fs::current_path(fs::temp_directory_path(), ignored);
     fs::remove_all(m_root, ignored);
 }
 
@@ -159,14 +164,10 @@ void ScanSandbox::plantExisting(const fs::path& file) {
 }
 
 void ScanSandbox::writeDatabase() const {
-    // One hash a line, with a harmless first line so the text is never empty.
-    std::string plain = "00000000000000000000000000000000\r\n";
-    for (const auto& hash : m_hashes) plain += hash + "\r\n";
-    std::string stored;
     std::string error;
-    if (!names::scrambleDatabaseText(plain, stored, &error)) std::abort();
-    std::ofstream out(m_root / "data" / "hashdb.dbf", std::ios::binary | std::ios::trunc);
-    out << stored;
+    if (!ovtest::writeDatabaseFile(m_root / "data" / "hashdb.dbf", ovtest::databaseText(m_hashes),
+                                   error))
+        std::abort();
 }
 
 ScanRecord ScanSandbox::runFull(const std::u16string& driveList,

@@ -14,6 +14,7 @@
 #include "common/registry_names.h"
 #include "common/scan_codes.h"
 #include "engine/engine_internal.h"
+#include "engine/read_ahead.h"
 #include "engine/walker_sandbox_support.h"
 #include "platform/text.h"
 
@@ -230,6 +231,11 @@ TEST_F(WalkerScan, FileGoneBeforeItIsOpenedIsSkipped) {
     m_box.plant(m_drive / "stays.exe", "staying");
     m_box.setSetting(names::kSmartExt, 0);
     const fs::path gone = m_drive / "gone.exe";
+    // No read-ahead: a worker may open the file before the walk reaches it,
+    // and an open file stays readable after it is removed.
+    ReadAhead::Limits scanThreadOnly = ReadAhead::DefaultLimits();
+    scanThreadOnly.workers = 0;
+    ReadAheadScope noReadAhead(scanThreadOnly);
     ScanRecord record = m_box.runFull(u"X:\\", [&](uint32_t code, const std::u16string& text) {
         if (code == SCANMSG_DEBUG && text == u"FindF: File: X:\\gone.exe") fs::remove(gone);
     });

@@ -38,10 +38,15 @@ def utf16(text):
 
 
 SEEDS = {
-    "fuzz_hash_database": {
-        "two": scramble(b"44D88612FEA8A8F36DE82E1278ABB02F\r\nD41D8CD98F00B204E9800998ECF8427E\r\n"),
-        "run": scramble(b"44D88612FEA8A8F36DE82E1278ABB02FD41D8CD98F00B204E9800998ECF8427E"),
-        "zero": scramble(b"44D88612FEA8A8F3") + b"\0" + scramble(b"6DE82E1278ABB02F"),
+    "fuzz_hash_database": {  # first byte: 1 for a file extended to 4 GiB
+        "two": b"\0" + scramble(b"44D88612FEA8A8F36DE82E1278ABB02F\r\nD41D8CD98F00B204E9800998ECF8427E\r\n"),
+        "run": b"\0" + scramble(b"44D88612FEA8A8F36DE82E1278ABB02FD41D8CD98F00B204E9800998ECF8427E"),
+        "zero": b"\0" + scramble(b"44D88612FEA8A8F36DE82E1278ABB02F\r\n") + b"\0"
+        + scramble(b"D41D8CD98F00B204E9800998ECF8427E\r\n"),
+        "keybyte": b"\0" + scramble(b"44D88612FEA8A8F36DE82E1278ABB02F\r\n") + bytes([KEY])
+        + scramble(b"D41D8CD98F00B204E9800998ECF8427E\r\n"),
+        "empty": b"\0",
+        "toolarge": b"\1" + scramble(b"44D88612FEA8A8F36DE82E1278ABB02F\r\n"),
     },
     "fuzz_text_conversion": {
         "ascii": b"C:\\Users\\a\\file.exe",

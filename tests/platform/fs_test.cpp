@@ -2,7 +2,12 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -451,4 +456,86 @@ TEST(Fs, CurrentDirectoryAndTempFolders) {
     EXPECT_TRUE(S_ISDIR(st.st_mode));
     EXPECT_EQ(st.st_mode & 0777, 0700u);
     EXPECT_EQ(createPrivateTempFolder(u"a\\b", folder), kErrorInvalidName);
+}
+
+// Across file systems a move is a copy and a delete: the content, the
+// read-only bit and the time arrive, and the original is gone.
+TEST(Fs, MoveAcrossFileSystems) {
+    TempFolder tmp;
+    char other[] = "/dev/shm/ovtest-XXXXXX";
+    if (::mkdtemp(other) == nullptr) GTEST_SKIP() << "no /dev/shm here to move to";
+    struct stat here {
+    }, there{};
+    ::stat(tmp.host().c_str(), &here);
+    ::stat(other, &there);
+    const std::string target = std::string(other) + "/moved.bin";
+    auto cleanUp = [&] {
+        ::unlink(target.c_str());
+        ::rmdir(other);
+    };
+    if (here.st_dev == there.st_dev) {
+        cleanUp();
+        GTEST_SKIP() << "/dev/shm is on the same file system as /tmp here";
+    }
+    const std::string content(3 << 20, 'm');  // more than one buffer of the copy
+    tmp.writeFile("source.bin", content);
+    ASSERT_EQ(::chmod(tmp.host("source.bin").c_str(), 0444), 0);
+    timespec times[2] = {{1600000000, 0}, {1600000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, tmp.host("source.bin").c_str(), times, 0), 0);
+
+    EXPECT_EQ(moveFile(tmp.windows(u"source.bin"), toWindowsPath(target)), 0u);
+    EXPECT_EQ(::access(tmp.host("source.bin").c_str(), F_OK), -1);
+    EXPECT_EQ(readHost(target), content);
+    struct stat moved {};
+    ASSERT_EQ(::stat(target.c_str(), &moved), 0);
+    EXPECT_EQ(moved.st_mode & 0222, 0u) << "the read-only bit was lost";
+    EXPECT_EQ(moved.st_mtim.tv_sec, 1600000000);
+    cleanUp();
+}
+
+// A copy that fails part way (here: the file size limit of the process)
+// removes what it had written.
+TEST(Fs, ACopyThatFailsLeavesNoPartOfItself) {
+    TempFolder tmp;
+    tmp.writeFile("big.bin", std::string(3 << 20, 'b'));
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{1 << 20, 1 << 20};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(10);
+        if (copyFile(tmp.windows(u"big.bin"), tmp.windows(u"copy.bin"), false) == 0) ::_exit(11);
+        ::_exit(::access(tmp.host("copy.bin").c_str(), F_OK) == -1 ? 0 : 12);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << "10: no limit, 11: the copy succeeded, 12: a part was left";
+}
+
+// Another file system mounted inside the tree is never emptied: the removal
+// stops with 5 and what is mounted there stays. The mount is made in a child
+// with a mount namespace of its own.
+TEST(Fs, RemoveTreeRefusesAFileSystemMountedInside) {
+    TempFolder tmp;
+    tmp.makeFolder("tree");
+    tmp.makeFolder("tree/mounted");
+    tmp.writeFile("tree/before.txt", "b");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", tmp.host("tree/mounted").c_str(), "tmpfs", 0, "size=1m") != 0)
+            ::_exit(77);
+        tmp.writeFile("tree/mounted/keep.txt", "keep");
+        const uint32_t rc = removeTree(tmp.windows(u"tree"));
+        const bool kept = readHost(tmp.host("tree/mounted/keep.txt")) == "keep";
+        ::umount(tmp.host("tree/mounted").c_str());
+        ::_exit(rc == 5 ? (kept ? 0 : 2) : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no private mount namespace here";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: not refused with 5, 2: the mounted files were touched";
 }

@@ -308,13 +308,15 @@ TEST_F(RegistryTest, ChangeByAnotherProcessIsSeenAtTheNextRead) {
     RegKey k;
     EXPECT_EQ(RegKey::open(lm, u"SOFTWARE\\Shared\\New", k), 0u);
 
-    // Cached reads are cheap: a bound generous enough for a loaded machine
-    // under the sanitizers.
-    auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < 5000; ++i)
-        (void)platform::readDword(lm, u"SOFTWARE\\Shared", u"counter", v);
-    auto perRead = (std::chrono::steady_clock::now() - start) / 5000;
-    EXPECT_LT(perRead, std::chrono::microseconds(1000));
+    // Reads after that come from the cache: it is never dropped while
+    // nothing changes (how cheap that is, is measured under bench/).
+    const uint64_t cached = platform::registryChangeCount();
+    for (int i = 0; i < 5000; ++i) {
+        v = 0;
+        ASSERT_EQ(platform::readDword(lm, u"SOFTWARE\\Shared", u"counter", v), 0u);
+        ASSERT_EQ(v, 2u);
+    }
+    EXPECT_EQ(platform::registryChangeCount(), cached);
 }
 
 // The change count a scan's receiver takes at every message: still while
@@ -497,6 +499,43 @@ TEST_F(RegistryTest, UnusableFilesGiveErrorCodes) {
     std::ifstream in(garbage);
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(text, std::string(8192, 'x'));
+}
+
+// A file whose header is a database's but whose later pages are damaged:
+// the check says so (1015), reads and writes fail instead of answering from
+// the wreck, and the file is left as it was for whoever repairs it.
+TEST_F(RegistryTest, DamagedPagesBehindAGoodHeaderAreReported) {
+    const RegRoot lm = RegRoot::LocalMachine;
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_EQ(
+            platform::writeString(lm, u"SOFTWARE\\Filler\\K" + platform::toUtf16(std::to_string(i)),
+                                  u"v", std::u16string(100, u'x')),
+            0u);
+    }
+    ASSERT_EQ(platform::checkRegistryIntegrity(), 0u);
+    platform::resetRegistryConnection();  // the last connection folds the log into the file
+    ASSERT_FALSE(fs::exists(m_file + "-wal") && fs::file_size(m_file + "-wal") > 0);
+    std::string bytes;
+    {
+        std::ifstream in(m_file, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    ASSERT_GT(bytes.size(), 8192u);
+    const size_t page =
+        static_cast<size_t>(static_cast<uint8_t>(bytes[16])) << 8 | static_cast<uint8_t>(bytes[17]);
+    ASSERT_GE(page, 512u);
+    for (size_t i = page; i < bytes.size(); ++i) bytes[i] = static_cast<char>(0xA5 ^ (i * 7));
+    std::ofstream(m_file, std::ios::binary | std::ios::trunc) << bytes;
+
+    EXPECT_EQ(platform::checkRegistryIntegrity(), 1015u);
+    uint32_t v = 0;
+    std::u16string text;
+    EXPECT_NE(platform::readString(lm, u"SOFTWARE\\Filler\\K7", u"v", text), 0u);
+    EXPECT_NE(platform::writeDword(lm, u"SOFTWARE\\Other", u"v", 1), 0u);
+    EXPECT_NE(platform::readDword(lm, u"SOFTWARE\\Other", u"v", v), 0u);
+    platform::resetRegistryConnection();
+    std::ifstream in(m_file, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), bytes);
 }
 
 TEST_F(RegistryTest, ReadOnlyFileReadsButRefusesWrites) {

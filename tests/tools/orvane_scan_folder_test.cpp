@@ -16,7 +16,9 @@
 #include "platform/path.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "shared/stored_database.h"
 #include "tools/registry_tool_support.h"
+#include "tools/tools_test_support.h"
 
 namespace fs = std::filesystem;
 
@@ -81,14 +83,11 @@ protected:
         std::ofstream(file, std::ios::binary) << content;
     }
     void plantFile(const fs::path& file) {
-        regtool::ToolRun digest = regtool::runTool("/usr/bin/md5sum", {file.string()});
-        ASSERT_EQ(digest.exitCode, 0);
-        std::string hash = digest.out.substr(0, 32);
-        for (char& c : hash) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        m_hashes += hash + "\r\n";
-        std::string stored, error;
-        ASSERT_TRUE(names::scrambleDatabaseText(m_hashes, stored, &error)) << error;
-        std::ofstream(m_root / "data" / "hashdb.dbf", std::ios::binary | std::ios::trunc) << stored;
+        m_hashes.push_back(toolstest::Md5Upper(file));
+        std::string error;
+        ASSERT_TRUE(ovtest::writeDatabaseFile(m_root / "data" / "hashdb.dbf",
+                                              ovtest::databaseText(m_hashes), error))
+            << error;
     }
     void plant(const fs::path& file, const std::string& content) {
         write(file, content);
@@ -149,7 +148,7 @@ protected:
     fs::path m_tree;
     std::optional<EnvironmentValue> m_registry;
     std::optional<EnvironmentValue> m_tmpdir;
-    std::string m_hashes = "00000000000000000000000000000000\r\n";
+    std::vector<std::string> m_hashes;
 };
 
 const std::multiset<std::string> kFoundInFolder = {

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "platform/path.h"
 #include "platform/text.h"
+#include "tools/child_run_support.h"
 #include "tools/tools_test_support.h"
 
 using toolstest::ReadFile;
@@ -40,51 +42,108 @@ bool Contains(const std::string& text, const std::string& part) {
 
 }  // namespace
 
-TEST(OrvaneScan, AListedFileIsFoundAndReported) {
+// One file scan each: how it exits, what it prints and what its report log
+// holds. In the texts, {file} stands for the scanned file as findings show
+// it (the custom scan hands its file on lower-cased, as the extension checks
+// leave it) and {log} for the report log's path.
+TEST(OrvaneScan, AFileScanExitsPrintsAndReportsWhatItFound) {
     if (!IsRoot()) GTEST_SKIP() << "the engine needs the privileges of root";
-    ScanSetup setup;
-    auto run = RunTool("orvane-scan", {"--file", setup.bad.string()});
-    EXPECT_EQ(run.status, 1) << run.err;
-    // The custom scan hands its file on lower-cased, as the extension checks
-    // leave it, so findings show the path in lower case.
-    const std::string windows =
-        platform::toUtf8(platform::toLower(platform::toUtf16(WindowsForm(setup.bad))));
-    EXPECT_TRUE(Contains(run.out, "FOUND Malware: " + windows + "\n")) << run.out;
-    EXPECT_TRUE(Contains(run.out, "Scan Finished!, 1 Object Scanned, 1 Infected Found.\n"));
-    auto logs = setup.install.reportLogs();
-    ASSERT_EQ(logs.size(), 1u);
-    EXPECT_TRUE(Contains(run.out, "Report: " + logs[0].string() + "\n")) << run.out;
-    const std::string log = ReadFile(logs[0]);
-    EXPECT_EQ(log.rfind("\n\r Orvane Anti-Malware (", 0), 0u);
-    EXPECT_TRUE(Contains(log, "\n\r\n\r Scan Type: Custom System Scout\n\r\n\r Started On: "));
-    EXPECT_TRUE(Contains(log, "\n\r Infected Generic Malware: " + windows + " [(null)].\n\r"));
-    EXPECT_TRUE(
-        Contains(log, "*** DEBUG *** Scan Finished!, 1 Object Scanned, 1 Infected Found.\n\r"));
-    EXPECT_TRUE(Contains(log,
-                         "\n\r\n\r Scan Finished!, 1 Object Scanned, 1 Infected Object Found."
-                         "\n\r\n\r Ended On: "));
+    struct Case {
+        const char* name;
+        bool listed;       // the file whose content the database lists, or the clean one
+        bool windowsForm;  // named in Windows form, taken as it is
+        bool database;     // false: the database file is removed first
+        int status;
+        std::vector<std::string> out;
+        std::string err;
+        std::string logStart;  // what the report log begins with
+        std::vector<std::string> log;
+    } cases[] = {
+        {"listed file",
+         true,
+         false,
+         true,
+         1,
+         {"FOUND Malware: {file}\n", "Scan Finished!, 1 Object Scanned, 1 Infected Found.\n",
+          "Report: {log}\n"},
+         "",
+         "\n\r Orvane Anti-Malware (",
+         {"\n\r\n\r Scan Type: Custom System Scout\n\r\n\r Started On: ",
+          "\n\r Infected Generic Malware: {file} [(null)].\n\r",
+          "*** DEBUG *** Scan Finished!, 1 Object Scanned, 1 Infected Found.\n\r",
+          "\n\r\n\r Scan Finished!, 1 Object Scanned, 1 Infected Object Found.\n\r\n\r Ended "
+          "On: "}},
+        {"clean file",
+         false,
+         true,
+         true,
+         0,
+         {},
+         "",
+         "\n\r Orvane Anti-Malware (",
+         {" Scan Finished!, 1 Object Scanned, No Infected Found."}},
+        {"no database", true, false, false, 2, {}, "unable to load db file!", "", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScanSetup setup;
+        if (!c.database) std::filesystem::remove(setup.install.database());
+        const std::filesystem::path& file = c.listed ? setup.bad : setup.clean;
+        auto run =
+            RunTool("orvane-scan", {"--file", c.windowsForm ? WindowsForm(file) : file.string()});
+        EXPECT_EQ(run.status, c.status) << run.out << run.err;
+        EXPECT_EQ(Contains(run.out, "FOUND"), c.listed && c.database) << run.out;
+        EXPECT_TRUE(Contains(run.err, c.err)) << run.err;
+        const auto logs = setup.install.reportLogs();
+        const std::string shown =
+            platform::toUtf8(platform::toLower(platform::toUtf16(WindowsForm(file))));
+        auto filled = [&](std::string text) {
+            for (size_t at; (at = text.find("{file}")) != std::string::npos;)
+                text.replace(at, 6, shown);
+            for (size_t at; !logs.empty() && (at = text.find("{log}")) != std::string::npos;)
+                text.replace(at, 5, logs[0].string());
+            return text;
+        };
+        for (const std::string& part : c.out)
+            EXPECT_TRUE(Contains(run.out, filled(part))) << filled(part) << "\n" << run.out;
+        if (c.logStart.empty()) continue;
+        ASSERT_EQ(logs.size(), 1u);
+        const std::string log = ReadFile(logs[0]);
+        EXPECT_EQ(log.rfind(c.logStart, 0), 0u) << log;
+        for (const std::string& part : c.log)
+            EXPECT_TRUE(Contains(log, filled(part))) << filled(part) << "\n" << log;
+    }
 }
 
-TEST(OrvaneScan, ACleanFileExitsZero) {
+// On a terminal a progress line is drawn on standard error and cleared
+// before a finding is written, so that findings and the summary stand on
+// lines of their own.
+TEST(OrvaneScan, ProgressLineOnATerminal) {
     if (!IsRoot()) GTEST_SKIP() << "the engine needs the privileges of root";
+    if (::access("/dev/ptmx", R_OK | W_OK) != 0) GTEST_SKIP() << "no pseudo-terminals here";
     ScanSetup setup;
-    // A Windows-form path is taken as it is.
-    auto run = RunTool("orvane-scan", {"--file", WindowsForm(setup.clean)});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_FALSE(Contains(run.out, "FOUND"));
-    auto logs = setup.install.reportLogs();
-    ASSERT_EQ(logs.size(), 1u);
-    EXPECT_TRUE(
-        Contains(ReadFile(logs[0]), " Scan Finished!, 1 Object Scanned, No Infected Found."));
-}
-
-TEST(OrvaneScan, AMissingDatabaseCannotRun) {
-    if (!IsRoot()) GTEST_SKIP() << "the engine needs the privileges of root";
-    ScanSetup setup;
-    std::filesystem::remove(setup.install.database());
-    auto run = RunTool("orvane-scan", {"--file", setup.bad.string()});
-    EXPECT_EQ(run.status, 2);
-    EXPECT_TRUE(Contains(run.err, "unable to load db file!")) << run.err;
+    tooltest::ChildResult run = tooltest::runChild({"orvane-scan",
+                                                    {"--file", setup.bad.string()},
+                                                    "",
+                                                    tooltest::kDefaultDeadline,
+                                                    /*terminal=*/true});
+    EXPECT_EQ(run.exitCode, 1) << run.out;
+    const std::string clear = "\r\033[K";
+    const size_t drawn = run.out.find(clear + "0 objects, 0 infected, ");
+    const size_t found = run.out.find("FOUND Malware: ");
+    const size_t summary = run.out.find("Scan Finished!, 1 Object Scanned, 1 Infected Found.\n");
+    ASSERT_NE(drawn, std::string::npos) << run.out;
+    ASSERT_NE(found, std::string::npos) << run.out;
+    ASSERT_NE(summary, std::string::npos) << run.out;
+    EXPECT_LT(drawn, found);
+    // Cleared right before the finding; the summary starts a line, and
+    // nothing is drawn after it.
+    EXPECT_EQ(run.out.rfind(clear, found), found - clear.size()) << run.out;
+    EXPECT_EQ(run.out[summary - 1], '\n') << run.out;
+    EXPECT_EQ(run.out.find(clear, summary), std::string::npos) << run.out;
+    // Without a terminal (standard error a pipe) no line is drawn.
+    auto piped = RunTool("orvane-scan", {"--file", setup.bad.string()});
+    EXPECT_EQ(piped.err.find(clear), std::string::npos) << piped.err;
 }
 
 TEST(OrvaneScan, DebugSettingDecidesWhatTheReportHolds) {

@@ -3,12 +3,9 @@
 // a hash database of the test's own; the machine's own processes, services
 // and drivers as they are.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -24,7 +21,10 @@
 #include "platform/registry.h"
 #include "platform/sysinfo.h"
 #include "platform/text.h"
+#include "shared/stored_database.h"
+#include "tools/child_run_support.h"
 #include "tools/registry_tool_support.h"
+#include "tools/tools_test_support.h"
 
 namespace fs = std::filesystem;
 
@@ -34,66 +34,12 @@ const std::string kScanner = std::string(OV_BIN_DIR) + "/orvane-scan";
 
 using regtool::EnvironmentValue;
 
-struct ScanRun {
-    int exitCode = -1;  // -1 when the program did not end by itself in time
-    std::string out;
-    std::string err;
-};
+// A threat scan with every location on and the Debug setting writing each
+// trace is the longest run of the tool tests.
+constexpr std::chrono::seconds kScanDeadline{240};
 
-// Runs orvane-scan and collects its output. A threat scan with every
-// location on and the Debug setting writing each trace can stay silent for a
-// long time on a busy machine, so only a long silence counts as a hang.
-ScanRun runScanner(const std::vector<std::string>& args) {
-    ScanRun run;
-    int out[2], err[2];
-    if (::pipe(out) != 0) return run;
-    if (::pipe(err) != 0) {
-        ::close(out[0]);
-        ::close(out[1]);
-        return run;
-    }
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(kScanner.c_str()));
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out[1], 1);
-        ::dup2(err[1], 2);
-        for (int fd : {out[0], out[1], err[0], err[1]}) ::close(fd);
-        ::execv(kScanner.c_str(), argv.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    ::close(err[1]);
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    std::string* sinks[2] = {&run.out, &run.err};
-    int open = 2;
-    while (open > 0 && ::poll(fds, 2, 300000) > 0) {
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !fds[i].revents) continue;
-            char buffer[4096];
-            ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                sinks[i]->append(buffer, static_cast<size_t>(n));
-            } else {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-    }
-    for (pollfd& f : fds) {
-        if (f.fd >= 0) ::close(f.fd);
-    }
-    if (pid > 0) {
-        if (open > 0) ::kill(pid, SIGKILL);
-        int status = 0;
-        if (::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && open == 0) {
-            run.exitCode = WEXITSTATUS(status);
-        }
-    }
-    return run;
+tooltest::ChildResult runScanner(const std::vector<std::string>& args) {
+    return tooltest::runChild({kScanner, args, "", kScanDeadline});
 }
 
 // The values of one JSON string field, unescaped, in order.
@@ -154,14 +100,11 @@ protected:
         std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
     }
     void addHashOf(const fs::path& file) {
-        regtool::ToolRun digest = regtool::runTool("/usr/bin/md5sum", {file.string()});
-        ASSERT_EQ(digest.exitCode, 0);
-        std::string hash = digest.out.substr(0, 32);
-        for (char& c : hash) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        m_hashes += hash + "\r\n";
-        std::string stored, error;
-        ASSERT_TRUE(names::scrambleDatabaseText(m_hashes, stored, &error)) << error;
-        std::ofstream(m_root / "data" / "hashdb.dbf", std::ios::binary | std::ios::trunc) << stored;
+        m_hashes.push_back(toolstest::Md5Upper(file));
+        std::string error;
+        ASSERT_TRUE(ovtest::writeDatabaseFile(m_root / "data" / "hashdb.dbf",
+                                              ovtest::databaseText(m_hashes), error))
+            << error;
     }
     void plant(const fs::path& file, const std::string& content) {
         write(file, content);
@@ -174,10 +117,12 @@ protected:
     std::u16string m_user;
     std::optional<EnvironmentValue> m_registry;
     std::optional<EnvironmentValue> m_tmpdir;
-    std::string m_hashes = "00000000000000000000000000000000\r\n";
+    std::vector<std::string> m_hashes;
 };
 
-TEST_F(OrvaneScanThreat, FindsThePlantedThreatsAndAnnouncesEveryLocation) {
+// The one end-to-end threat scan on this machine: its own processes,
+// services and drivers are scanned as they are.
+TEST_F(OrvaneScanThreat, OnThisMachineFindsThePlantedThreatsAndAnnouncesEveryLocation) {
     const std::string user = platform::toUtf8(m_user);
     const fs::path startup =
         m_c / "Users" / user / "AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Startup";
@@ -206,7 +151,7 @@ TEST_F(OrvaneScanThreat, FindsThePlantedThreatsAndAnnouncesEveryLocation) {
         setSetting(flag, 1);
     }
 
-    ScanRun run = runScanner({"--json", "--threat"});
+    tooltest::ChildResult run = runScanner({"--json", "--threat"});
     EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
     const std::vector<std::string> paths = jsonField(run.out, "path");
     const std::multiset<std::string> found(paths.begin(), paths.end());

@@ -100,6 +100,12 @@ TEST_F(OvregTest, CommandsPrintAsRegAndExitWithItsCodes) {
          1,
          "Value SmartExt exists, overwrite(Yes/No)? The operation was cancelled by the user.\n",
          ""},
+        {{"query", k + "\\Settings", "/v", "SmartExt"},
+         "",
+         0,
+         "\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Orvane\\Wardline\\Settings\n"
+         "    SmartExt    REG_DWORD    0x1\n\n",
+         ""},
         {{"add", k + "\\Settings", "/v", "SmartExt", "/t", "REG_DWORD", "/d", "0x20", "/f"},
          "",
          0,
@@ -231,10 +237,19 @@ TEST_F(OvregTest, ExportWritesARegistryEditorFile) {
         "\"say \\\"hi\\\"\"=hex(2):25,00,00,00\r\n\r\n");
 
     // An existing file is replaced only when the user agrees (or /y).
+    auto fileBytes = [&] {
+        std::ifstream again(file, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(again)),
+                           std::istreambuf_iterator<char>());
+    };
     run = runTool("ovreg", {"export", "HKLM\\SOFTWARE\\Orvane\\Wardline\\Settings", file}, "n\n");
     EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(fileBytes(), bytes) << "a refused export left the file changed";
     run = runTool("ovreg", {"export", "HKLM\\SOFTWARE\\Orvane\\Wardline\\Settings", file, "/y"});
     EXPECT_EQ(run.exitCode, 0);
+    const std::string replaced = fileBytes();
+    EXPECT_NE(replaced, bytes);
+    EXPECT_EQ(replaced.substr(0, 2), "\xFF\xFE");
     run = runTool("ovreg", {"export", "HKLM\\SOFTWARE\\Nothing", file, "/y"});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, kNotFound);

@@ -120,10 +120,12 @@ TEST_F(RegistryFaults, EachProgramSaysWhatIsWrong) {
         {"orvane-setup", {"--root", "@/setup"}, Fault::Immutable, 1, "cannot write the registry"},
         {"orvane-setup", {"--root", "@/setup"}, Fault::Missing, 0, ""},
     };
+    std::string notStaged;
     for (const Expectation& e : table) {
         SCOPED_TRACE(std::string(e.program) + " with a registry file " + FaultName(e.fault));
         if (!prepare(e.fault)) {
-            std::cerr << "not staged here (chattr +i refused): " << FaultName(e.fault) << "\n";
+            notStaged +=
+                std::string(" ") + e.program + " with a registry file " + FaultName(e.fault) + ";";
             continue;
         }
         std::vector<std::string> args = e.args;
@@ -135,6 +137,8 @@ TEST_F(RegistryFaults, EachProgramSaysWhatIsWrong) {
         EXPECT_EQ(run.err.find("database is locked"), std::string::npos) << run.err;
         EXPECT_EQ(run.err.find("AddressSanitizer"), std::string::npos) << run.err;
     }
+    if (!notStaged.empty())
+        GTEST_SKIP() << "chattr +i is refused on this file system; not checked:" << notStaged;
 }
 
 }  // namespace

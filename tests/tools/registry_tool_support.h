@@ -13,7 +13,8 @@ struct ToolRun {
 };
 
 // Runs OV_BIN_DIR/<tool> (or tool itself when it is an absolute path) with args, feeding input on
-// its standard input; the child inherits this process's environment.
+// its standard input; the child inherits this process's environment. Held to the default
+// deadline of tooltest::runChild.
 ToolRun runTool(const std::string& tool, const std::vector<std::string>& args,
                 const std::string& input = {});
 

@@ -14,6 +14,7 @@
 #include "platform/path.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "tools/child_run_support.h"
 
 namespace toolstest {
 
@@ -27,24 +28,8 @@ std::string Quote(const std::string& s) {
 
 Run RunTool(const std::string& program, const std::vector<std::string>& args,
             const std::string& stdinText) {
-    char dir[] = "/tmp/ov-run-XXXXXX";
-    Run run;
-    if (!mkdtemp(dir)) return run;
-    const std::string base = dir;
-    {
-        std::ofstream in(base + "/in", std::ios::binary);
-        in << stdinText;
-    }
-    std::string command = Quote(std::string(OV_BIN_DIR) + "/" + program);
-    for (const std::string& a : args) command += " " + Quote(a);
-    command +=
-        " <" + Quote(base + "/in") + " >" + Quote(base + "/out") + " 2>" + Quote(base + "/err");
-    int status = std::system(command.c_str());
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = ReadFile(base + "/out");
-    run.err = ReadFile(base + "/err");
-    std::filesystem::remove_all(base);
-    return run;
+    tooltest::ChildResult child = tooltest::runChild({program, args, stdinText});
+    return {child.exitCode, std::move(child.out), std::move(child.err)};
 }
 
 TempInstall::TempInstall() {

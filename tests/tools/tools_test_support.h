@@ -14,8 +14,8 @@ struct Run {
     std::string err;
 };
 
-// Runs OV_BIN_DIR/<program> with the arguments (each quoted for the shell),
-// standard input from stdinText.
+// Runs OV_BIN_DIR/<program> with the arguments, standard input from
+// stdinText, held to the default deadline of tooltest::runChild.
 Run RunTool(const std::string& program, const std::vector<std::string>& args,
             const std::string& stdinText = "");
 
