@@ -9,6 +9,10 @@
 
 namespace platform {
 
+namespace detail {
+struct FileAccess;
+}
+
 // Access rights.
 inline constexpr uint32_t kGenericRead = 0x80000000u;
 inline constexpr uint32_t kGenericWrite = 0x40000000u;
@@ -85,6 +89,7 @@ public:
     void close();
 
 private:
+    friend struct detail::FileAccess;
     int m_fd = -1;
     uint32_t m_access = 0;
     uint64_t m_openId = 0;  // entry in this process's table of open files and share modes
@@ -157,8 +162,8 @@ public:
     enum class Detail { Full, NoHiddenOrSystem };
 
     // 0 and the first entry; 2 when nothing matches, 3 when the folder is missing.
-    [[nodiscard]] static uint32_t first(std::u16string_view pattern, FindFile& out,
-                                        FindData& entry, Detail detail = Detail::Full);
+    [[nodiscard]] static uint32_t first(std::u16string_view pattern, FindFile& out, FindData& entry,
+                                        Detail detail = Detail::Full);
     // 0 and the next entry; 18 at the end.
     [[nodiscard]] uint32_t next(FindData& entry);
     void close();
@@ -185,5 +190,51 @@ std::u16string tempPath();
 // A new private folder (0700) inside the temp folder, made with mkdtemp;
 // its Windows-form path without trailing backslash.
 [[nodiscard]] uint32_t createPrivateTempFolder(std::u16string_view prefix, std::u16string& out);
+
+// ---------------------------------------------------------------------------
+// Writes and deletes on paths other users may control
+//
+// A program running as root that deletes, creates or renames a file in a
+// folder a user can write (a finding in a home folder, a restore target)
+// must not be led elsewhere by a symbolic link that user planted. These calls
+// walk the path one folder at a time, holding each folder open, and follow a
+// link only when nobody but root (or the caller) could have put it there: the
+// link is owned by root or the caller, and the folder holding it can be
+// written by no one else (a sticky folder counts as safe, since others
+// cannot replace what they do not own). A link that fails this, as the last
+// component or as any folder on the way, refuses the call with 5 and nothing
+// is touched. Missing folders give 3, a missing last name 2.
+// ---------------------------------------------------------------------------
+
+// Deletes a file (a safe link as the last component is deleted itself,
+// never its target): 5 when refused, read-only or a folder, 32 when this
+// process holds it open without delete sharing, 2 when missing.
+[[nodiscard]] uint32_t deleteFileNoPlantedLink(std::u16string_view path);
+
+// Opens an existing regular file (5 for anything else) with File::open's
+// access and share rules, following only safe links.
+[[nodiscard]] uint32_t openFileNoPlantedLink(std::u16string_view path, uint32_t access,
+                                             uint32_t share, File& out);
+
+// Creates a new file for writing, exclusively and without following a link
+// at its name: 80 when the name exists in any form (file, link or folder).
+// The file is made with the given mode bits less the process's umask.
+[[nodiscard]] uint32_t createFileNoPlantedLink(std::u16string_view path, uint32_t share, File& out,
+                                               uint32_t mode = 0644);
+
+// Renames a file or link as a name (never through a link at either end);
+// with replaceExisting an existing file at the target is replaced in one
+// step, otherwise 183 when the target exists. 17 across file systems.
+[[nodiscard]] uint32_t renameFileNoPlantedLink(std::u16string_view from, std::u16string_view to,
+                                               bool replaceExisting);
+
+// Sets the attributes of a regular file as setFileAttributes does.
+[[nodiscard]] uint32_t setFileAttributesNoPlantedLink(std::u16string_view path,
+                                                      uint32_t attributes);
+
+// Makes an open file's content and a folder's entries durable (fsync), so
+// that a rename done after them survives a crash with complete content.
+[[nodiscard]] uint32_t flushFile(File& file);
+[[nodiscard]] uint32_t flushFolderNoPlantedLink(std::u16string_view folder);
 
 }  // namespace platform
