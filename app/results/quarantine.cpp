@@ -86,6 +86,25 @@ uint32_t writeDurably(const std::u16string& finalPath, std::string_view first,
     return rc;
 }
 
+// The whole path a record came from: the header's when it holds all of it,
+// else the one kept beside the record, which must agree with what the header
+// kept. Empty when it cannot be known.
+std::u16string originalPathOf(std::u16string_view folder, std::u16string_view recordName,
+                              const RecordHeaderValue& fileName) {
+    if (fileName.complete) return fileName.value;
+    std::string kept;
+    std::u16string full;
+    if (readWholeFile(joinPath(folder, digestOf(recordName) + kFullPathSuffix), kept) !=
+            kErrorSuccess ||
+        kept.size() % 2 != 0)
+        return {};
+    for (size_t i = 0; i < kept.size(); i += 2)
+        full.push_back(static_cast<char16_t>(static_cast<unsigned char>(kept[i]) |
+                                             (static_cast<unsigned char>(kept[i + 1]) << 8)));
+    if (full.compare(0, fileName.value.size(), fileName.value) != 0) return {};
+    return full;
+}
+
 }  // namespace
 
 std::u16string Md5HexString(const void* bytes, size_t length) {
@@ -211,7 +230,8 @@ std::vector<QuarantineItem> ListQuarantine(std::u16string_view folder) {
         // A record is never modified after it is written, so its write time
         // is the time it was made.
         items.push_back({entry.name, values.fileName.value, QuarantineDateText(entry.lastWriteUnix),
-                         values.malwareType.value, values.location.value});
+                         values.malwareType.value, values.location.value,
+                         originalPathOf(folder, entry.name, values.fileName)});
     } while (find.next(entry) == kErrorSuccess);
     return items;
 }
@@ -258,33 +278,16 @@ RestoreOutcome RestoreRecord(std::u16string_view folder, std::u16string_view rec
     RecordHeader values = ParseRecordHeader(header);
     out.location = values.location.value;
     out.target = values.fileName.value;
-    if (!values.fileName.complete) {
-        // The header lost the end of the path; the whole path is kept beside
-        // the record. It must agree with what the header kept.
-        std::string kept;
-        std::u16string full;
-        if (readWholeFile(joinPath(folder, digestOf(recordName) + kFullPathSuffix), kept) ==
-                kErrorSuccess &&
-            kept.size() % 2 == 0) {
-            for (size_t i = 0; i < kept.size(); i += 2)
-                full.push_back(
-                    static_cast<char16_t>(static_cast<unsigned char>(kept[i]) |
-                                          (static_cast<unsigned char>(kept[i + 1]) << 8)));
-        }
-        if (full.empty() || full.compare(0, out.target.size(), out.target) != 0) {
-            out.code = kErrorInvalidName;
-            out.message = format16(u"Create File %s, code: %d", out.target.c_str(),
-                                   static_cast<int>(out.code));
-            return out;
-        }
-        out.target = full;
-    }
-    if (out.target.empty()) {
+    std::u16string full = originalPathOf(folder, recordName, values.fileName);
+    if (full.empty()) {
+        // A path the header lost the end of, with nothing whole beside it:
+        // never restored to a guessed place.
         out.code = kErrorInvalidName;
         out.message =
             format16(u"Create File %s, code: %d", out.target.c_str(), static_cast<int>(out.code));
         return out;
     }
+    out.target = full;
 
     // The target is made anew: whatever file stands there is replaced, a
     // link is never followed, and the content is complete before the record

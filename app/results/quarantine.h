@@ -66,6 +66,9 @@ struct QuarantineItem {
     std::u16string date;        // record time, "%2d/%2d/%d %2d:%2d:%2d" UTC
     std::u16string type;        // "Malware Type: " value
     std::u16string location;    // "File Location: " value
+    // The whole original path (from beside the record when the header cut
+    // it); empty when it cannot be known.
+    std::u16string originalPath;
 };
 
 // "%2d/%2d/%d %2d:%2d:%2d" of a moment in seconds since 1970, UTC.
