@@ -8,6 +8,7 @@
 #include <QStyleFactory>
 #include <cstdio>
 
+#include "app/results/results_screenshots.h"
 #include "app/shell/about_dialog.h"
 #include "app/shell/genmsg_dialog.h"
 #include "app/shell/main_dialog.h"
@@ -67,5 +68,8 @@ int main(int argc, char** argv) {
     GenMsgDialog message(u"A new drive was attached: E:\\\nIt will be checked for threats.", &main);
     message.timer().stop();
     ok = save(message, folder, "genmsg", suffix) && ok;
+    ok = RenderResultsDialogs(&main, [&](QWidget& dialog, const QString& name) {
+             return save(dialog, folder, name, suffix);
+         }) && ok;
     return ok ? 0 : 1;
 }
