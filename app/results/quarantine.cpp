@@ -86,23 +86,33 @@ uint32_t writeDurably(const std::u16string& finalPath, std::string_view first,
     return rc;
 }
 
-// The whole path a record came from: the header's when it holds all of it,
-// else the one kept beside the record, which must agree with what the header
-// kept. Empty when it cannot be known.
+// The header's path without the blanks and dots that may end it (column 0
+// of the results list keeps the blank before "[").
+std::u16string_view withoutTrailingBlanks(std::u16string_view path) {
+    while (!path.empty() && (path.back() == u' ' || path.back() == u'.')) path.remove_suffix(1);
+    return path;
+}
+
+// The whole path a record came from: the one kept beside the record when it
+// agrees with what the header kept (it has the file's exact name and all of
+// a long path), else the header's when the header holds all of it. Empty
+// when it cannot be known.
 std::u16string originalPathOf(std::u16string_view folder, std::u16string_view recordName,
                               const RecordHeaderValue& fileName) {
-    if (fileName.complete) return fileName.value;
     std::string kept;
     std::u16string full;
-    if (readWholeFile(joinPath(folder, digestOf(recordName) + kFullPathSuffix), kept) !=
-            kErrorSuccess ||
-        kept.size() % 2 != 0)
-        return {};
-    for (size_t i = 0; i < kept.size(); i += 2)
-        full.push_back(static_cast<char16_t>(static_cast<unsigned char>(kept[i]) |
-                                             (static_cast<unsigned char>(kept[i + 1]) << 8)));
-    if (full.compare(0, fileName.value.size(), fileName.value) != 0) return {};
-    return full;
+    if (readWholeFile(joinPath(folder, digestOf(recordName) + kFullPathSuffix), kept) ==
+            kErrorSuccess &&
+        kept.size() % 2 == 0) {
+        for (size_t i = 0; i < kept.size(); i += 2)
+            full.push_back(static_cast<char16_t>(static_cast<unsigned char>(kept[i]) |
+                                                 (static_cast<unsigned char>(kept[i + 1]) << 8)));
+    }
+    std::u16string headerPath = toLower(withoutTrailingBlanks(fileName.value));
+    if (!full.empty() && !headerPath.empty() &&
+        toLower(full).compare(0, headerPath.size(), headerPath) == 0)
+        return full;
+    return fileName.complete ? fileName.value : std::u16string();
 }
 
 }  // namespace
@@ -163,14 +173,20 @@ QuarantineOutcome QuarantineFile(std::u16string_view folder, std::u16string_view
         out.alreadyQuarantined = true;
     } else {
         std::string header = RecordHeaderBytes(headerText);
-        bool fileNameFits = ParseRecordHeader(header).fileName.complete;
-        if (!fileNameFits) {
-            // A path the header cannot hold is kept whole beside the record,
+        RecordHeaderValue fileName = ParseRecordHeader(header).fileName;
+        // The file's exact name: the engine may report a path in another
+        // case than the disk holds it.
+        std::u16string exact = toWindowsPath(toHostPath(path));
+        if (exact.empty()) exact = std::u16string(withoutTrailingBlanks(path));
+        std::u16string full = joinPath(folder, digest + kFullPathSuffix);
+        if (!fileName.complete || withoutTrailingBlanks(fileName.value) != exact) {
+            // What the header cannot hold exactly is kept beside the record,
             // before the record exists, so a record never lacks it.
-            std::u16string full = joinPath(folder, digest + kFullPathSuffix);
-            out.code = writeDurably(full, toUtf16LeBytes(path), {}, true, hook, false);
+            out.code = writeDurably(full, toUtf16LeBytes(exact), {}, true, hook, false);
             if (out.code != kErrorSuccess) return out;
             step(hook, QuarantineStep::FullPathKept);
+        } else {
+            (void)deleteFileNoPlantedLink(full);  // left by a run that was stopped
         }
         out.code = writeDurably(record, header, content, false, hook, true);
         if (out.code == kErrorAlreadyExists) {

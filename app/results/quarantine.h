@@ -43,9 +43,10 @@ struct QuarantineOutcome {
 // Quarantines one file: reads it, writes the record under a temporary name,
 // flushes it, renames it into place, flushes the folder, and only then
 // deletes the source. When a record of the same content already exists it is
-// kept and the source is deleted. When the header cannot hold the whole path
-// (256 characters), the full path is kept beside the record ("<md5>.ovp",
-// UTF-16LE) for the restore. Killed at any moment, either the source is still
+// kept and the source is deleted. When the header cannot hold the path
+// exactly (a text past 256 characters, or a path reported in another case
+// than the disk's), the file's exact path is kept beside the record
+// ("<md5>.ovp", UTF-16LE) for the restore. Killed at any moment, either the source is still
 // there or a complete record is.
 QuarantineOutcome QuarantineFile(std::u16string_view folder, std::u16string_view path,
                                  std::u16string_view headerText, const QuarantineHook& hook = {});

@@ -92,6 +92,23 @@ TEST(QuarantineRecord, LongPathIsCutInTheHeaderAndStillRestoredToItself) {
         box.exists("infected/" + platform::toUtf8(outcome.recordName.substr(0, 32)) + ".ovp"));
 }
 
+TEST(QuarantineRecord, PathReportedInOtherCaseIsRestoredUnderTheFilesOwnName) {
+    ResultsSandbox box;
+    box.write("home/Invoice.PDF.exe", "case");
+    // The engine reports some paths lower-cased; column 0 keeps a blank.
+    std::u16string reported = platform::toLower(box.windows("home/Invoice.PDF.exe")) + u" ";
+    QuarantineOutcome outcome = QuarantineFile(kFolder, reported, header(reported));
+    ASSERT_EQ(outcome.code, 0u);
+    EXPECT_FALSE(box.exists("home/Invoice.PDF.exe"));
+    std::vector<QuarantineItem> items = ListQuarantine(kFolder);
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].item, reported);
+    EXPECT_EQ(items[0].originalPath, box.windows("home/Invoice.PDF.exe"));
+    EXPECT_EQ(RestoreRecord(kFolder, outcome.recordName).code, 0u);
+    EXPECT_EQ(box.read("home/Invoice.PDF.exe"), "case");
+    EXPECT_FALSE(box.exists("home/invoice.pdf.exe"));
+}
+
 TEST(QuarantineRecord, CutPathWithoutItsFullFormIsNeverRestoredToAGuess) {
     ResultsSandbox box;
     std::u16string path = box.windows("home/") + std::u16string(300, u'x');
