@@ -93,26 +93,62 @@ std::u16string_view withoutTrailingBlanks(std::u16string_view path) {
     return path;
 }
 
-// The whole path a record came from: the one kept beside the record when it
-// agrees with what the header kept (it has the file's exact name and all of
-// a long path), else the header's when the header holds all of it. Empty
-// when it cannot be known.
-std::u16string originalPathOf(std::u16string_view folder, std::u16string_view recordName,
-                              const RecordHeaderValue& fileName) {
+// What is kept beside a record: "OVP1", the file's owner, group and mode
+// (little-endian 32-bit numbers), then its exact path as UTF-16LE.
+constexpr char kKeptMagic[] = "OVP1";
+constexpr size_t kKeptFixedBytes = 16;
+
+void putNumber(std::string& out, uint32_t value) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+uint32_t numberAt(std::string_view bytes, size_t at) {
+    uint32_t value = 0;
+    for (int i = 0; i < 4; ++i)
+        value |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + i])) << (8 * i);
+    return value;
+}
+
+std::string keptBytes(const FileOwner& owner, std::u16string_view path) {
+    std::string out(kKeptMagic, 4);
+    putNumber(out, owner.user);
+    putNumber(out, owner.group);
+    putNumber(out, owner.mode);
+    return out + toUtf16LeBytes(path);
+}
+
+struct Origin {
+    std::u16string path;  // empty when it cannot be known
+    bool hasOwner = false;
+    FileOwner owner;
+};
+
+// Where a record came from: what is kept beside it when that agrees with
+// what the header kept (it has the file's exact name, all of a long path and
+// the owner), else the header's path when the header holds all of it.
+Origin originOf(std::u16string_view folder, std::u16string_view recordName,
+                const RecordHeaderValue& fileName) {
+    Origin out;
     std::string kept;
     std::u16string full;
-    if (readWholeFile(joinPath(folder, digestOf(recordName) + kFullPathSuffix), kept) ==
+    if (readWholeFile(joinPath(folder, digestOf(recordName) + kFullPathSuffix), kept, 1u << 16) ==
             kErrorSuccess &&
+        kept.size() >= kKeptFixedBytes && kept.compare(0, 4, kKeptMagic) == 0 &&
         kept.size() % 2 == 0) {
-        for (size_t i = 0; i < kept.size(); i += 2)
+        for (size_t i = kKeptFixedBytes; i < kept.size(); i += 2)
             full.push_back(static_cast<char16_t>(static_cast<unsigned char>(kept[i]) |
                                                  (static_cast<unsigned char>(kept[i + 1]) << 8)));
     }
     std::u16string headerPath = toLower(withoutTrailingBlanks(fileName.value));
     if (!full.empty() && !headerPath.empty() &&
-        toLower(full).compare(0, headerPath.size(), headerPath) == 0)
-        return full;
-    return fileName.complete ? fileName.value : std::u16string();
+        toLower(full).compare(0, headerPath.size(), headerPath) == 0) {
+        out.path = full;
+        out.hasOwner = true;
+        out.owner = {numberAt(kept, 4), numberAt(kept, 8), numberAt(kept, 12)};
+    } else if (fileName.complete) {
+        out.path = fileName.value;
+    }
+    return out;
 }
 
 }  // namespace
@@ -153,10 +189,12 @@ QuarantineOutcome QuarantineFile(std::u16string_view folder, std::u16string_view
                                  std::u16string_view headerText, const QuarantineHook& hook) {
     QuarantineOutcome out;
     std::string content;
+    FileOwner owner;
     {
         File source;
         out.code = openFileNoPlantedLink(path, kGenericRead, kShareRead | kShareWrite, source);
         if (out.code != kErrorSuccess) return out;
+        if ((out.code = source.owner(owner)) != kErrorSuccess) return out;
         if ((out.code = readAll(source, content)) != kErrorSuccess) return out;
     }
     std::u16string digest = Md5HexString(content.data(), content.size());
@@ -173,21 +211,16 @@ QuarantineOutcome QuarantineFile(std::u16string_view folder, std::u16string_view
         out.alreadyQuarantined = true;
     } else {
         std::string header = RecordHeaderBytes(headerText);
-        RecordHeaderValue fileName = ParseRecordHeader(header).fileName;
         // The file's exact name: the engine may report a path in another
         // case than the disk holds it.
         std::u16string exact = toWindowsPath(toHostPath(path));
         if (exact.empty()) exact = std::u16string(withoutTrailingBlanks(path));
-        std::u16string full = joinPath(folder, digest + kFullPathSuffix);
-        if (!fileName.complete || withoutTrailingBlanks(fileName.value) != exact) {
-            // What the header cannot hold exactly is kept beside the record,
-            // before the record exists, so a record never lacks it.
-            out.code = writeDurably(full, toUtf16LeBytes(exact), {}, true, hook, false);
-            if (out.code != kErrorSuccess) return out;
-            step(hook, QuarantineStep::FullPathKept);
-        } else {
-            (void)deleteFileNoPlantedLink(full);  // left by a run that was stopped
-        }
+        // The exact path and the owner are kept beside the record before the
+        // record exists, so a record never lacks them.
+        out.code = writeDurably(joinPath(folder, digest + kFullPathSuffix), keptBytes(owner, exact),
+                                {}, true, hook, false);
+        if (out.code != kErrorSuccess) return out;
+        step(hook, QuarantineStep::FullPathKept);
         out.code = writeDurably(record, header, content, false, hook, true);
         if (out.code == kErrorAlreadyExists) {
             out.alreadyQuarantined = true;  // another run put the same content there
@@ -247,7 +280,7 @@ std::vector<QuarantineItem> ListQuarantine(std::u16string_view folder) {
         // is the time it was made.
         items.push_back({entry.name, values.fileName.value, QuarantineDateText(entry.lastWriteUnix),
                          values.malwareType.value, values.location.value,
-                         originalPathOf(folder, entry.name, values.fileName)});
+                         originOf(folder, entry.name, values.fileName).path});
     } while (find.next(entry) == kErrorSuccess);
     return items;
 }
@@ -294,8 +327,8 @@ RestoreOutcome RestoreRecord(std::u16string_view folder, std::u16string_view rec
     RecordHeader values = ParseRecordHeader(header);
     out.location = values.location.value;
     out.target = values.fileName.value;
-    std::u16string full = originalPathOf(folder, recordName, values.fileName);
-    if (full.empty()) {
+    Origin origin = originOf(folder, recordName, values.fileName);
+    if (origin.path.empty()) {
         // A path the header lost the end of, with nothing whole beside it:
         // never restored to a guessed place.
         out.code = kErrorInvalidName;
@@ -303,17 +336,20 @@ RestoreOutcome RestoreRecord(std::u16string_view folder, std::u16string_view rec
             format16(u"Create File %s, code: %d", out.target.c_str(), static_cast<int>(out.code));
         return out;
     }
-    out.target = full;
+    out.target = origin.path;
 
     // The target is made anew: whatever file stands there is replaced, a
     // link is never followed, and the content is complete before the record
     // goes.
     File target;
-    out.code = createFileNoPlantedLink(out.target, 0, target);
+    out.code = createFileNoPlantedLink(out.target, 0, target, origin.hasOwner ? 0600 : 0644);
     if (out.code == kErrorFileExists && DeleteUserFile(out.target) == kErrorSuccess)
-        out.code = createFileNoPlantedLink(out.target, 0, target);
+        out.code = createFileNoPlantedLink(out.target, 0, target, origin.hasOwner ? 0600 : 0644);
     if (out.code == kErrorSuccess) {
         out.code = writeAll(target, content);
+        // Back with its owner and mode: a file that was not the caller's to
+        // read does not come back readable to everyone.
+        if (out.code == kErrorSuccess && origin.hasOwner) (void)target.setOwner(origin.owner);
         if (out.code == kErrorSuccess) out.code = flushFile(target);
         target.close();
         if (out.code != kErrorSuccess) (void)deleteFileNoPlantedLink(out.target);

@@ -43,10 +43,10 @@ struct QuarantineOutcome {
 // Quarantines one file: reads it, writes the record under a temporary name,
 // flushes it, renames it into place, flushes the folder, and only then
 // deletes the source. When a record of the same content already exists it is
-// kept and the source is deleted. When the header cannot hold the path
-// exactly (a text past 256 characters, or a path reported in another case
-// than the disk's), the file's exact path is kept beside the record
-// ("<md5>.ovp", UTF-16LE) for the restore. Killed at any moment, either the source is still
+// kept and the source is deleted. Beside the record ("<md5>.ovp") the file's
+// exact path (all of it, in the disk's case, which the 256 characters of the
+// header may not hold) and its owner and mode are kept for the restore.
+// Killed at any moment, either the source is still
 // there or a complete record is.
 QuarantineOutcome QuarantineFile(std::u16string_view folder, std::u16string_view path,
                                  std::u16string_view headerText, const QuarantineHook& hook = {});
@@ -91,7 +91,7 @@ struct RestoreOutcome {
 };
 
 // Writes a record's content back to its original path, created anew without
-// following a link (an existing file there is replaced), then removes the
-// record. A record whose full path cannot be known is never restored to a
-// guessed place: it stays. The registry value is not touched here.
+// following a link (an existing file there is replaced) with the owner and
+// mode it had, then removes the record. A record whose full path cannot be known is never restored
+// to a guessed place: it stays. The registry value is not touched here.
 RestoreOutcome RestoreRecord(std::u16string_view folder, std::u16string_view recordName);

@@ -109,6 +109,27 @@ TEST(QuarantineRecord, PathReportedInOtherCaseIsRestoredUnderTheFilesOwnName) {
     EXPECT_FALSE(box.exists("home/invoice.pdf.exe"));
 }
 
+TEST(QuarantineRecord, RestoredFileGetsItsOwnerAndModeBack) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a file to another user";
+    ResultsSandbox box;
+    // Owned by another user, readable by its group only: a restore made by
+    // root must not hand it back world-readable and root's.
+    box.write("home/own.exe", "private");
+    std::string host = box.host("home/own.exe").string();
+    ASSERT_EQ(::chown(host.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(host.c_str(), 0640), 0);
+    std::u16string path = box.windows("home/own.exe");
+    QuarantineOutcome outcome = QuarantineFile(kFolder, path, header(path));
+    ASSERT_EQ(outcome.code, 0u);
+    ASSERT_EQ(RestoreRecord(kFolder, outcome.recordName).code, 0u);
+    struct stat st {};
+    ASSERT_EQ(::stat(host.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_gid, 65534u);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(box.read("home/own.exe"), "private");
+}
+
 TEST(QuarantineRecord, CutPathWithoutItsFullFormIsNeverRestoredToAGuess) {
     ResultsSandbox box;
     std::u16string path = box.windows("home/") + std::u16string(300, u'x');
