@@ -1,6 +1,7 @@
 #include "app/results/reports_list.h"
 
 #include "app/results/debug_trace.h"
+#include "app/results/report_reader.h"
 #include "app/results/report_text.h"
 #include "app/shell/app_log.h"
 #include "platform/error.h"
@@ -49,14 +50,13 @@ int32_t ReportsList::GetScanResultCount(const std::u16string& fileName) {
     LogEntry(u"GetScanResultCount");
     DebugLevelScope level;
     DebugTrace(u"GetScanResultCount Start");
-    std::string text;
-    if (fileName.empty() || readWholeFile(joinPath(m_folder, fileName), text) != kErrorSuccess ||
-        (text.find("Object Scanned,") == std::string::npos &&
-         text.find("Object Scand,") == std::string::npos)) {
+    bool found = false;
+    int32_t count =
+        fileName.empty() ? 0 : ReportFileResultCount(joinPath(m_folder, fileName), found);
+    if (!found) {
         DebugTrace(u"GetScanResultCount End 2.");
         return 0;
     }
-    int32_t count = ScanResultCountFromText(text);
     DebugTrace(u"GetScanResultCount End 1");
     return count;
 }

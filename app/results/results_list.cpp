@@ -2,6 +2,7 @@
 
 #include "app/results/record_header.h"
 #include "app/results/registry_place.h"
+#include "app/results/report_reader.h"
 #include "app/scan/report_log.h"
 #include "app/shell/app_log.h"
 #include "platform/error.h"
@@ -21,10 +22,8 @@ int32_t ResultsList::AddItemToResultToList(const std::u16string& reportPath) {
     LogEntry(u"AddItemToResultToList");
     m_rows.clear();
     m_summary.clear();
-    std::string text;
-    // The report may still be open for writing by the scan; it is read with
-    // what it holds now.
-    uint32_t rc = reportPath.empty() ? kErrorFileNotFound : readWholeFile(reportPath, text);
+    ReportReader reader;
+    uint32_t rc = reportPath.empty() ? kErrorFileNotFound : reader.open(reportPath);
     if (rc != kErrorSuccess) {
         gAppLog.level = LOG_ERROR;
         gAppLog.Write(u"[ERROR] AddItemToResultToList Failed Open Log File: %s (%d)",
@@ -32,16 +31,13 @@ int32_t ResultsList::AddItemToResultToList(const std::u16string& reportPath) {
         gAppLog.level = LOG_INFO;
         return 0;
     }
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        size_t next = end == std::string::npos ? text.size() : end + 1;
-        std::u16string line = fromAnsi(std::string_view(text).substr(start, next - start));
+    std::string bytes;
+    while (reader.nextLine(bytes)) {
+        std::u16string line = fromAnsi(bytes);
         if (line.size() > kMaxLineUnits) line.resize(kMaxLineUnits);
         if (std::optional<ResultRow> row = ParseFindingLine(line))
             m_rows.push_back(Row{*row, false, {}});
         if (IsSummaryLine(line)) m_summary = std::u16string(TrimLineEnds(line));
-        start = next;
     }
     return 1;
 }

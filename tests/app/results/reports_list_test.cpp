@@ -33,6 +33,18 @@ TEST(ReportsList, ListsEveryReportWithItsCountAndDate) {
     EXPECT_EQ(none.AddReportsToList(), 0);
 }
 
+TEST(ReportsList, CountsTheFirstCurrentLabelEvenBehindAnOlderOneAndLongLines) {
+    ResultsSandbox box;
+    std::string report = " Scan Finished!, 2 Object Scand, 4 Infected Object Found.\n\r";
+    report += "*** DEBUG *** " + std::string(200000, 'x') + "\n\r";
+    report += " Scan Finished!, 12 Object Scanned, 3 Infected Object Found.\n\r";
+    box.write("logs/Orvane_1.1.2026.1.1.1.log", report);
+    box.write("logs/Orvane_1.1.2026.1.1.2.log", " Scan Finished!, 2 Object Scand, 4 Infected");
+    ReportsList reports;
+    EXPECT_EQ(reports.GetScanResultCount(u"Orvane_1.1.2026.1.1.1.log"), 3);
+    EXPECT_EQ(reports.GetScanResultCount(u"Orvane_1.1.2026.1.1.2.log"), 4);
+}
+
 TEST(ReportsList, OpensTheViewerWithTheReportsPath) {
     ResultsSandbox box;
     std::vector<std::u16string> opened;

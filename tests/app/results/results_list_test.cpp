@@ -50,6 +50,15 @@ TEST_F(ResultsListTest, ReadsTheRowsAndTheSummaryFromTheReport) {
     EXPECT_TRUE(list.rows().empty());
 }
 
+TEST_F(ResultsListTest, AnOverlongLineDoesNotHideTheFindingsAfterIt) {
+    std::string report = "*** DEBUG *** " + std::string(300000, 'y') + "\n\r";
+    report += line("a.exe", u"(null)");
+    box.write("logs/long.log", report);
+    ASSERT_EQ(list.AddItemToResultToList(u"..\\logs\\long.log"), 1);
+    ASSERT_EQ(list.rows().size(), 1u);
+    EXPECT_EQ(list.rows()[0].finding.name, box.windows("home/a.exe") + u" ");
+}
+
 TEST_F(ResultsListTest, DeleteAllTouchesTheRegistryOnlyWhereTheFileStayed) {
     ASSERT_EQ(list.AddItemToResultToList(u"..\\logs\\Orvane_1.2.2026.3.4.5.log"), 1);
     EXPECT_EQ(list.DeleteAllObjectsInList(), 1);
