@@ -85,6 +85,28 @@ TEST(OrvaneQuarantine, AddListRestoreAndDeleteFromATerminal) {
     EXPECT_EQ(RunTool("orvane-quarantine", {"list"}).status, 1);
 }
 
+TEST(OrvaneQuarantine, AddReportMovesEveryFindingAndRemovesItsRunValue) {
+    TempInstall install;
+    std::filesystem::create_directories(install.root() / "infected");
+    auto file = install.writeFile("home/run.exe", "runs at logon");
+    ASSERT_EQ(platform::writeString(platform::RegRoot::CurrentUser, kRunKey, u"Runner", u"x"), 0u);
+    const std::string line = " Infected Generic Malware: " + WindowsForm(file) +
+                             " [DoScanRegistryLocations: HKEY_CURRENT_USER\\" +
+                             platform::toUtf8(kRunKey) + "\\Runner].\n\r";
+    auto report = install.writeFile("logs/Orvane_1.1.2026.1.1.1.log", line);
+    auto run = RunTool("orvane-quarantine", {"add-report", report.string()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(file));
+    platform::resetRegistryConnection();
+    EXPECT_FALSE(RunValue(u"Runner"));
+    EXPECT_EQ(Records(install).size(), 1u);
+    // Restored, the file and its Run value are back.
+    EXPECT_EQ(RunTool("orvane-quarantine", {"restore", "all"}).status, 0);
+    platform::resetRegistryConnection();
+    EXPECT_TRUE(RunValue(u"Runner"));
+    EXPECT_EQ(ReadFile(file), "runs at logon");
+}
+
 TEST(OrvaneQuarantine, ScanWithQuarantineMovesEveryFinding) {
     if (geteuid() != 0) GTEST_SKIP() << "the engine needs the privileges of root";
     TempInstall install;

@@ -8,9 +8,12 @@
 #include "app/results/results_sandbox_support.h"
 #include "app/results/scan_result_dialog.h"
 #include "app/results/threat_management_dialog.h"
+#include "app/shell/app_log.h"
 #include "app/shell/entry_points.h"
 #include "app/shell/scripted_prompts.h"
 #include "app/shell/shell_state.h"
+#include "common/registry_names.h"
+#include "platform/registry.h"
 #include "platform/text.h"
 
 namespace {
@@ -179,5 +182,51 @@ TEST_F(ResultsDialogsTest, ReportsOpensTheFocusedReportAndDeletesAllLogs) {
     dialog.onCommand(1003, 0);
     EXPECT_EQ(dialog.list()->topLevelItemCount(), 0);
 }
+
+struct TraceCase {
+    uint32_t debug;
+    bool traced;
+};
+
+class ReportsTraces : public ResultsDialogsTest, public testing::WithParamInterface<TraceCase> {};
+
+TEST_P(ReportsTraces, AreWrittenAtDebugLevelOnlyWhenDebugIsOne) {
+    gAppLog.Reset();
+    const std::u16string logName = box.windows("logs/app.log");
+    ASSERT_EQ(gAppLog.Open(logName.c_str()), 0);
+    ASSERT_EQ(platform::writeDword(platform::RegRoot::LocalMachine, names::kSettingsKey,
+                                   names::kDebug, GetParam().debug),
+              0u);
+    {
+        ReportsDialog dialog(nullptr, kLogsFolder, [](std::u16string_view) { return 0u; });
+        dialog.list()->setCurrentItem(dialog.list()->topLevelItem(0));
+        dialog.onDoubleClick();
+        dialog.onCommand(1003, 0);
+        dialog.onCommand(1, 0);
+    }
+    EXPECT_EQ(gAppLog.level.load(), LOG_INFO);
+    gAppLog.Reset();
+    std::u16string log;
+    {
+        std::string bytes = box.read("logs/app.log");
+        for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+            log.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                                (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+    }
+    EXPECT_NE(log.find(u"In Reports"), std::u16string::npos);
+    EXPECT_NE(log.find(u"In GetScanResultCount"), std::u16string::npos);
+    for (const char16_t* trace :
+         {u"Reports DLG INIT Start", u"AddReportsToList Start", u"GetScanResultCount End 1",
+          u"AddReportsToList Ended.", u"Reports DLG INIT END",
+          u"Reports DLG CMD DBLCLK View Log Start", u"OpenReportFile Ended OK",
+          u"Reports DLG CMD DBLCLK View Log End", u"Reports DLG CMD REFRESH",
+          u"Reports DLG CMD EXIT"}) {
+        EXPECT_EQ(log.find(trace) != std::u16string::npos, GetParam().traced)
+            << platform::toUtf8(trace);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Debug, ReportsTraces,
+                         testing::Values(TraceCase{1, true}, TraceCase{0, false}));
 
 }  // namespace
