@@ -68,8 +68,9 @@ int main(int argc, char** argv) {
     GenMsgDialog message(u"A new drive was attached: E:\\\nIt will be checked for threats.", &main);
     message.timer().stop();
     ok = save(message, folder, "genmsg", suffix) && ok;
-    ok = RenderResultsDialogs(&main, [&](QWidget& dialog, const QString& name) {
-             return save(dialog, folder, name, suffix);
-         }) && ok;
+    auto saveResults = [&](QWidget& dialog, const QString& name) {
+        return save(dialog, folder, name, suffix);
+    };
+    ok = RenderResultsDialogs(&main, saveResults) && ok;
     return ok ? 0 : 1;
 }

@@ -12,7 +12,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view bytes(reinterpret_cast<const char*>(data), size);
     RecordHeader header = ParseRecordHeader(bytes);
-    for (const RecordHeaderValue* value : {&header.fileName, &header.location, &header.malwareType}) {
+    for (const RecordHeaderValue* value :
+         {&header.fileName, &header.location, &header.malwareType}) {
         if (value->value.size() > kRecordValueUnits) abort();
         if (value->value.find(u'\n') != std::u16string::npos) abort();
         if (value->value.find(u'\0') != std::u16string::npos) abort();
