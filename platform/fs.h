@@ -79,6 +79,14 @@ struct EntryInFolder {
     bool isLink = false;   // the listing saw a symbolic link there
 };
 
+// Who owns a file and its permission bits (host user and group ids, mode
+// bits 07777), so that a file taken away can be put back as it was.
+struct FileOwner {
+    uint32_t user = 0;
+    uint32_t group = 0;
+    uint32_t mode = 0;
+};
+
 class File {
 public:
     File() = default;
@@ -105,6 +113,10 @@ public:
     [[nodiscard]] uint32_t write(const void* data, uint32_t size, uint32_t& bytesWritten);
     [[nodiscard]] uint32_t size(uint64_t& out) const;
     [[nodiscard]] uint32_t identity(FileIdentity& out) const;
+    [[nodiscard]] uint32_t owner(FileOwner& out) const;
+    // Gives the open file that owner and mode (owner first, so that mode
+    // bits tied to the owner stay); 5 when this process may not.
+    [[nodiscard]] uint32_t setOwner(const FileOwner& owner);
     // The identity the file had when it was opened (all zero when closed).
     const FileIdentity& identityAtOpen() const { return m_identityAtOpen; }
     [[nodiscard]] uint32_t seek(int64_t offset, SeekOrigin origin);

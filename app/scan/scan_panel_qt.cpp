@@ -198,7 +198,7 @@ void ScanPanel::onScanFinished() {
     const std::u16string reportPath = m_progress.reportLogPath();
     if (!reportPath.empty()) gShellState.setScanReportPath(reportPath);
 
-    ScanResult(m_dialog);
+    ScanResult(m_dialog, m_finishText.c_str(), reportPath.empty() ? nullptr : reportPath.c_str());
 
     EnableScanButtonState(1);
     showStopPicture(false);

@@ -283,6 +283,70 @@ void drawTool(QPainter& p, const QRectF& r, int id) {
             p.drawLine(QPointF(g.left(), g.center().y()), QPointF(g.right(), g.center().y()));
             break;
         }
+        case kArtDeleteAll:
+        case kArtDeleteSelected: {  // a bin, with a tick for the selected rows
+            drawTile(p, r, QColor(0xc0, 0x39, 0x2b));
+            p.setPen(Qt::NoPen);
+            p.setBrush(Qt::white);
+            p.drawRoundedRect(QRectF(g.left(), g.top() + u * 0.08, u, u * 0.12), u * 0.04,
+                              u * 0.04);
+            p.drawRect(QRectF(g.left() + u * 0.36, g.top(), u * 0.28, u * 0.1));
+            p.drawRoundedRect(QRectF(g.left() + u * 0.12, g.top() + u * 0.26, u * 0.76, u * 0.74),
+                              u * 0.08, u * 0.08);
+            p.setPen(QPen(QColor(0xc0, 0x39, 0x2b), u * 0.08, Qt::SolidLine, Qt::RoundCap));
+            if (id == kArtDeleteSelected) {
+                p.drawLine(QPointF(g.left() + u * 0.3, g.top() + u * 0.62),
+                           QPointF(g.left() + u * 0.46, g.top() + u * 0.78));
+                p.drawLine(QPointF(g.left() + u * 0.46, g.top() + u * 0.78),
+                           QPointF(g.left() + u * 0.72, g.top() + u * 0.44));
+            } else {
+                for (int i = 0; i < 3; ++i) {
+                    const qreal x = g.left() + u * (0.32 + i * 0.18);
+                    p.drawLine(QPointF(x, g.top() + u * 0.4), QPointF(x, g.top() + u * 0.86));
+                }
+            }
+            break;
+        }
+        case kArtQuarantine:
+        case kArtQuarantineAll: {  // a locked box, with a tick for the selected rows
+            drawTile(p, r, QColor(0xd3, 0x84, 0x00));
+            p.setPen(QPen(Qt::white, u * 0.1));
+            p.setBrush(Qt::NoBrush);
+            p.drawArc(QRectF(g.left() + u * 0.26, g.top(), u * 0.48, u * 0.56), 0, 180 * 16);
+            p.drawLine(QPointF(g.left() + u * 0.26, g.top() + u * 0.28),
+                       QPointF(g.left() + u * 0.26, g.top() + u * 0.42));
+            p.drawLine(QPointF(g.left() + u * 0.74, g.top() + u * 0.28),
+                       QPointF(g.left() + u * 0.74, g.top() + u * 0.42));
+            p.setPen(Qt::NoPen);
+            p.setBrush(Qt::white);
+            p.drawRoundedRect(QRectF(g.left() + u * 0.08, g.top() + u * 0.4, u * 0.84, u * 0.6),
+                              u * 0.08, u * 0.08);
+            p.setPen(QPen(QColor(0xd3, 0x84, 0x00), u * 0.09, Qt::SolidLine, Qt::RoundCap));
+            if (id == kArtQuarantine) {
+                p.drawLine(QPointF(g.left() + u * 0.32, g.top() + u * 0.7),
+                           QPointF(g.left() + u * 0.46, g.top() + u * 0.84));
+                p.drawLine(QPointF(g.left() + u * 0.46, g.top() + u * 0.84),
+                           QPointF(g.left() + u * 0.7, g.top() + u * 0.56));
+            } else {
+                p.setBrush(QColor(0xd3, 0x84, 0x00));
+                p.drawEllipse(QPointF(g.center().x(), g.top() + u * 0.66), u * 0.06, u * 0.06);
+            }
+            break;
+        }
+        case kArtRestore: {  // an arrow turning back
+            drawTile(p, r, QColor(0x14, 0x9c, 0x7c));
+            p.setPen(pen);
+            p.setBrush(Qt::NoBrush);
+            const QRectF ring = g.adjusted(u * 0.1, u * 0.14, -u * 0.04, -u * 0.02);
+            p.drawArc(ring, -90 * 16, 270 * 16);
+            p.setPen(Qt::NoPen);
+            p.setBrush(Qt::white);
+            const QPointF tip(ring.center().x(), ring.top());
+            const qreal a = u * 0.24;
+            p.drawPolygon(QPolygonF() << tip + QPointF(-a, 0) << tip + QPointF(a * 0.3, -a * 0.8)
+                                      << tip + QPointF(a * 0.3, a * 0.8));
+            break;
+        }
         default:
             drawTile(p, r, QColor(0x90, 0x90, 0x90));
             break;

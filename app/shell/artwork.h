@@ -20,6 +20,14 @@ inline constexpr int kSocial4 = 234;
 inline constexpr int kSocial3 = 235;
 inline constexpr int kSocial2 = 236;
 
+// Pictures of the results, threat management and reports dialogs.
+inline constexpr int kArtDeleteAll = 6001;       // a bin
+inline constexpr int kArtDeleteSelected = 6002;  // a bin with a tick
+inline constexpr int kArtQuarantine = 6003;      // a locked box with a tick
+inline constexpr int kArtQuarantineAll = 6004;   // a locked box
+inline constexpr int kArtRestore = 6005;         // an arrow turning back
+inline constexpr int kArtRefresh = 1069;         // the update arrows
+
 // The size a picture is meant to be shown at, in logical pixels.
 QSize naturalSize(int id);
 

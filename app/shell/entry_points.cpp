@@ -22,21 +22,6 @@ int32_t SysInfo(QWidget*) {
     return 0;
 }
 
-int32_t Infected(QWidget*) {
-    LogEntry(u"Infected");
-    return 0;
-}
-
-int32_t Reports(QWidget*) {
-    LogEntry(u"Reports");
-    return 0;
-}
-
-int32_t ScanResult(QWidget*) {
-    LogEntry(u"ScanResult");
-    return 0;
-}
-
 int32_t DoOpenExtraOVUrl(int32_t id) {
     gAppLog.Write(u"In DoOpenExtraOVUrl %d", id);
     return 0;

@@ -14,7 +14,11 @@ int32_t SchduleJob(QWidget* owner);  // Scan Schedule, dialog 144
 int32_t SysInfo(QWidget* owner);     // System Information, dialog 159
 int32_t Infected(QWidget* owner);    // Threat Management, dialog 141
 int32_t Reports(QWidget* owner);     // Reports, dialog 142
-int32_t ScanResult(QWidget* owner);  // Scan Results, dialog 148
+// Scan Results, dialog 148: with the scan's summary text at a scan's finish
+// (null from the results image) and the report to read (null: the current
+// scan report of gShellState).
+int32_t ScanResult(QWidget* owner, const char16_t* summary = nullptr,
+                   const char16_t* reportPath = nullptr);
 
 // Opens the web page behind a command id.
 int32_t DoOpenExtraOVUrl(int32_t id);

@@ -14,6 +14,7 @@
 #include "app/scan/custom_scan_dialog.h"
 #include "app/scan/full_scan_dialog.h"
 #include "app/scan/scan_sandbox_shot.h"
+#include "app/results/results_screenshots.h"
 #include "app/shell/about_dialog.h"
 #include "app/shell/genmsg_dialog.h"
 #include "app/shell/main_dialog.h"
@@ -84,5 +85,9 @@ int main(int argc, char** argv) {
                              return save(widget, folder, name, suffix);
                          }) &&
          ok;
+    auto saveResults = [&](QWidget& dialog, const QString& name) {
+        return save(dialog, folder, name, suffix);
+    };
+    ok = RenderResultsDialogs(&main, saveResults) && ok;
     return ok ? 0 : 1;
 }

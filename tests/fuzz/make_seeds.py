@@ -87,6 +87,29 @@ SEEDS = {
         "hdb": b"44d88612fea8a8f36de82e1278abb02f:68:Eicar-Test\n",
         "plain": b"D41D8CD98F00B204E9800998ECF8427E\r\n\r\nnot a hash\n",
     },
+    "fuzz_finding_line": {
+        "file": b" Infected Generic Malware: C:\\Temp\\a.exe [(null)].\n",
+        "registry": b"\r Infected Generic Malware: C:\\r.exe [DoScanRegistryLocations: "
+                    b"HKEY_CURRENT_USER\\Software\\Run\\r].\n",
+        "nobracket": b" Infected Generic Malware: c:\\x [open",
+        "summary": b" Scan Finished!, 12 Object Scanned, 3 Infected Object Found.",
+    },
+    "fuzz_record_header": {
+        "full": utf16("OVQF\n\rEngine: Orvane Anti-Malware\n\rFile Name: C:\\a.exe \n\r"
+                      "File Location: HKEY_CURRENT_USER\\Run\\a\n\rMalware Type: Generic Malware\n\r")
+        + bytes(300),
+        "cut": utf16("OVQF\n\rEngine: Orvane Anti-Malware\n\rFile Name: C:\\" + "d" * 240),
+    },
+    "fuzz_report_summary": {
+        "found": b"\n\r\n\r Scan Finished!, 12 Object Scanned, 3 Infected Object Found.\n\r",
+        "none": b" Scan Finished!, 7 Object Scanned, No Infected Found.",
+        "old": b"Object Scand, 99999999999999 Infected",
+    },
+    "fuzz_report_name": {
+        "report": utf16("Orvane_3.5.2026.7.8.9.log"),
+        "short": utf16("Orvane_1.2"),
+        "none": utf16("OrvaneInit.log"),
+    },
     "fuzz_reg_location": {
         "run": utf16("HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run|x|C:\\a.exe -q"),
     },

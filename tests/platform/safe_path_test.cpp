@@ -219,6 +219,24 @@ TEST(SafePath, FlushesAnOpenFileAndItsFolder) {
     EXPECT_EQ(flushFolderNoPlantedLink(tmp.windows(u"none")), kErrorPathNotFound);
 }
 
+TEST(SafePath, OwnerAndModeGoFromOneFileToAnother) {
+    TempFolder tmp;
+    tmp.writeFile("from", "x");
+    ::chmod(tmp.host("from").c_str(), 0640);
+    File from, to;
+    ASSERT_EQ(openFileNoPlantedLink(tmp.windows(u"from"), kGenericRead, kShareRead, from), 0u);
+    FileOwner owner;
+    ASSERT_EQ(from.owner(owner), 0u);
+    EXPECT_EQ(owner.mode, 0640u);
+    EXPECT_EQ(owner.user, ::geteuid());
+    ASSERT_EQ(createFileNoPlantedLink(tmp.windows(u"to"), 0, to, 0600), 0u);
+    EXPECT_EQ(to.setOwner(owner), 0u);
+    to.close();
+    struct stat st {};
+    ASSERT_EQ(::stat(tmp.host("to").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
 TEST(SafePath, DeleteHonoursThisProcesssShareModes) {
     TempFolder tmp;
     tmp.writeFile("held", "x");

@@ -20,6 +20,7 @@
 #include "platform/text.h"
 #include "tools/orvane-scan/json_text.h"
 #include "tools/orvane-scan/options.h"
+#include "tools/orvane-scan/quarantine_findings.h"
 #include "tools/orvane-scan/scan_session.h"
 
 namespace {
@@ -266,6 +267,9 @@ int main(int argc, char** argv) {
                 std::printf("Report: not written (the logs folder could not be used)\n");
             std::fflush(stdout);
         }
+        if (options.quarantine && exitCode == kExitFound && !outcome.reportPath.empty() &&
+            QuarantineReportFindings(outcome.reportPath, !options.json && !options.quiet) != 0)
+            anyFailed = true;
     }
     if (anyFound) return kExitFound;
     if (anyFailed) return kExitFailed;

@@ -5,7 +5,7 @@
 
 const char kUsage[] =
     "Usage: orvane-scan [--threat | --full DRIVES | --file PATH | --folder PATH | PATH...]\n"
-    "                   [--quiet] [--json]\n"
+    "                   [--quiet] [--json] [--quarantine]\n"
     "\n"
     "Scans with the Orvane engine (libov_core.so beside this program) and writes a\n"
     "report log into the installation's logs folder, as the application does.\n"
@@ -21,6 +21,9 @@ const char kUsage[] =
     "                   scanType, target, objects, infected, hiddenProcesses, findings\n"
     "                   (path, hostPath, type, location), report, seconds, exitCode,\n"
     "                   error.\n"
+    "  --quarantine     After each scan, move every finding into quarantine (as the\n"
+    "                   results list's \"quarantine all\" does; registry values that\n"
+    "                   ran it are removed). orvane-quarantine lists and restores.\n"
     "  --help           This text.\n"
     "\n"
     "PATH is a host path (/home/a/x, relative paths allowed) or a Windows-form path\n"
@@ -75,6 +78,8 @@ bool ParseScanOptions(int argc, char** argv, ScanOptions& out, std::string& erro
             out.quiet = true;
         } else if (!onlyPaths && arg == "--json") {
             out.json = true;
+        } else if (!onlyPaths && arg == "--quarantine") {
+            out.quarantine = true;
         } else if (!onlyPaths && arg == "--threat") {
             if (!SetMode(out, ScanOptions::Mode::Threat, error)) return false;
         } else if (!onlyPaths && arg == "--full") {

@@ -10,6 +10,7 @@ struct ScanOptions {
     std::vector<std::string> paths;  // --file / --folder: one; positional: one or more
     bool quiet = false;
     bool json = false;
+    bool quarantine = false;  // move every finding into quarantine after the scan
     bool help = false;
 };
 

@@ -236,8 +236,9 @@ TEST_F(MainDialogTest, ScanResultsBeforeAnyScanShowsTheMessageBox) {
     EXPECT_EQ(dialog->controlText(1000), "Option not available during scan.");
     gShellState.scanning = 0;
     dialog->onCommand(1026, 0);
-    EXPECT_TRUE(logHas(u"In ScanResult\n"));
-    EXPECT_EQ(prompts.questions().size(), 1u);
+    ASSERT_EQ(prompts.questions().size(), 2u);
+    EXPECT_EQ(prompts.questions()[1].kind, ScriptedPrompts::Kind::Dialog);
+    EXPECT_EQ(prompts.questions()[1].text, u"dialog148");
 }
 
 TEST_F(MainDialogTest, EnableScanButtonStateKeepsScanAndAboutUsable) {
