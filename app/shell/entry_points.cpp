@@ -2,11 +2,6 @@
 
 #include "app/shell/app_log.h"
 
-int32_t Settings(QWidget*) {
-    LogEntry(u"Settings");
-    return 0;
-}
-
 int32_t RealTime(QWidget*) {
     LogEntry(u"RealTime");
     return 0;
@@ -14,11 +9,6 @@ int32_t RealTime(QWidget*) {
 
 int32_t SchduleJob(QWidget*) {
     LogEntry(u"SchduleJob");
-    return 0;
-}
-
-int32_t SysInfo(QWidget*) {
-    LogEntry(u"SysInfo");
     return 0;
 }
 

@@ -1,6 +1,7 @@
-// ov_screenshots DIR [SUFFIX]: renders the main dialog, the About dialog and
-// the timed message dialog to PNG files in DIR (main_dialog.png, about.png,
-// genmsg.png; SUFFIX goes before ".png"). Run it on the offscreen platform;
+// ov_screenshots DIR [SUFFIX]: renders the main dialog, the About dialog,
+// the timed message dialog, the settings and system information dialogs to
+// PNG files in DIR (main_dialog.png, about.png, genmsg.png, settings.png,
+// sysinfo.png; SUFFIX goes before ".png"). Run it on the offscreen platform;
 // QT_SCALE_FACTOR=2 renders at 200%.
 #include <QApplication>
 #include <QDir>
@@ -11,6 +12,8 @@
 #include "app/shell/about_dialog.h"
 #include "app/shell/genmsg_dialog.h"
 #include "app/shell/main_dialog.h"
+#include "app/settings/settings_dialog.h"
+#include "app/settings/sysinfo_dialog.h"
 
 namespace {
 
@@ -67,5 +70,11 @@ int main(int argc, char** argv) {
     GenMsgDialog message(u"A new drive was attached: E:\\\nIt will be checked for threats.", &main);
     message.timer().stop();
     ok = save(message, folder, "genmsg", suffix) && ok;
+
+    SettingsDialog settings(&main);
+    ok = save(settings, folder, "settings", suffix) && ok;
+
+    SysInfoDialog sysinfo(&main);
+    ok = save(sysinfo, folder, "sysinfo", suffix) && ok;
     return ok ? 0 : 1;
 }
