@@ -41,7 +41,8 @@ SysInfoDialog::SysInfoDialog(QWidget* parent) : QDialog(parent) {
     system->addRow("Current User: ", field(1070, systemGroup));
     system->addRow("Computer Name: ", field(1002, systemGroup));
     system->addRow("Architecture: ", field(1071, systemGroup));
-    for (int id : {1069, 1075, 1076, 1077, 1078, 1079, 1080}) system->addRow(field(id, systemGroup));
+    for (int id : {1069, 1075, 1076, 1077, 1078, 1079, 1080})
+        system->addRow(field(id, systemGroup));
     root->addWidget(systemGroup);
 
     auto* osGroup = new QGroupBox("OS Information: ", this);

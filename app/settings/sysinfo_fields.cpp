@@ -46,14 +46,16 @@ int32_t LoadSystemInfoData(DialogFields& fields) {
     put(fields, 1069, format16(u"Number of processors: %u", facts.numberOfProcessors));
     put(fields, 1075, format16(u"Page size: %u", facts.pageSize));
     put(fields, 1076, format16(u"Processor type: %u", facts.processorType));
-    put(fields, 1077, format16(u"Minimum application address: %lx",
-                               static_cast<unsigned long>(facts.minimumApplicationAddress)));
-    put(fields, 1078, format16(u"Maximum application address: %lx",
-                               static_cast<unsigned long>(facts.maximumApplicationAddress)));
+    put(fields, 1077,
+        format16(u"Minimum application address: %lx",
+                 static_cast<unsigned long>(facts.minimumApplicationAddress)));
+    put(fields, 1078,
+        format16(u"Maximum application address: %lx",
+                 static_cast<unsigned long>(facts.maximumApplicationAddress)));
     // The mask is printed as the 32-bit number it is on the 32-bit system
     // the format was made for: the first 32 processors.
-    put(fields, 1079, format16(u"Active processor mask: %u",
-                               static_cast<uint32_t>(facts.activeProcessorMask)));
+    put(fields, 1079,
+        format16(u"Active processor mask: %u", static_cast<uint32_t>(facts.activeProcessorMask)));
     return 1;
 }
 
@@ -68,20 +70,21 @@ int32_t LoadMemData(DialogFields& fields, uint32_t* error) {
     using platform::format16;
     put(fields, 1064,
         format16(u"%ld percent of memory is in use.", static_cast<long>(status.memoryLoad)));
-    put(fields, 1050, format16(u"There are %d total MB of physical memory.",
-                               megabytes(status.totalPhysical)));
-    put(fields, 1065, format16(u"There are %d free MB of physical memory.",
-                               megabytes(status.availablePhysical)));
+    put(fields, 1050,
+        format16(u"There are %d total MB of physical memory.", megabytes(status.totalPhysical)));
+    put(fields, 1065,
+        format16(u"There are %d free MB of physical memory.", megabytes(status.availablePhysical)));
     put(fields, 1052,
         format16(u"There are %d total MB of paging file.", megabytes(status.totalPageFile)));
     put(fields, 1063,
         format16(u"There are %d free MB of paging file.", megabytes(status.availablePageFile)));
     put(fields, 1066,
         format16(u"There are %d total MB of virtual memory.", megabytes(status.totalVirtual)));
-    put(fields, 1067, format16(u"There are %d free MB of virtual memory.",
-                               megabytes(status.availableVirtual)));
-    put(fields, 1068, format16(u"There are %d free MB of extended memory.",
-                               megabytes(status.availableExtendedVirtual)));
+    put(fields, 1067,
+        format16(u"There are %d free MB of virtual memory.", megabytes(status.availableVirtual)));
+    put(fields, 1068,
+        format16(u"There are %d free MB of extended memory.",
+                 megabytes(status.availableExtendedVirtual)));
     return 1;
 }
 
@@ -103,6 +106,7 @@ int32_t LoadExtraData(DialogFields& fields) {
     if (platform::firstProcessorSpeed(speed) != 0) return 0;
     put(fields, 1080,
         platform::format16(u"CPU Speed: %d Mhz Current Spped: %d Mhz",
-                           static_cast<int32_t>(speed.maxMhz), static_cast<int32_t>(speed.currentMhz)));
+                           static_cast<int32_t>(speed.maxMhz),
+                           static_cast<int32_t>(speed.currentMhz)));
     return 1;
 }

@@ -1,5 +1,6 @@
 #include "app/shell/entry_points.h"
 
+#include "app/settings/web_news_qt.h"
 #include "app/shell/app_log.h"
 
 int32_t RealTime(QWidget*) {
@@ -27,21 +28,17 @@ int32_t ScanResult(QWidget*) {
     return 0;
 }
 
-int32_t DoOpenExtraOVUrl(int32_t id) {
-    gAppLog.Write(u"In DoOpenExtraOVUrl %d", id);
-    return 0;
-}
-
 int32_t DoStartOVScanning() {
     LogEntry(u"DoStartOVScanning");
     return 0;
 }
 
-void InitProcessScanner(QWidget*) { LogEntry(u"InitProcessScanner"); }
+void InitProcessScanner(QWidget* mainDialog) {
+    LogEntry(u"InitProcessScanner");
+    StartWebNewsThread(mainDialog);
+}
 
 void ExitProcessScanner() { LogEntry(u"ExitProcessScanner"); }
-
-void CheckForFreeFeedback(QWidget*) { LogEntry(u"CheckForFreeFeedback"); }
 
 int32_t PrepareScheduledJob() {
     LogEntry(u"PrepareScheduledJob");

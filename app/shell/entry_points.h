@@ -25,7 +25,7 @@ int32_t DoStartOVScanning();
 // made and ended when it is destroyed; the free feedback offer.
 void InitProcessScanner(QWidget* mainDialog);
 void ExitProcessScanner();
-void CheckForFreeFeedback(QWidget* mainDialog);
+int32_t CheckForFreeFeedback(QWidget* mainDialog);
 
 // Reads the due scheduled job and sets the scan type code in gShellState.
 int32_t PrepareScheduledJob();

@@ -1,19 +1,20 @@
 // ov_screenshots DIR [SUFFIX]: renders the main dialog, the About dialog,
-// the timed message dialog, the settings and system information dialogs to
-// PNG files in DIR (main_dialog.png, about.png, genmsg.png, settings.png,
-// sysinfo.png; SUFFIX goes before ".png"). Run it on the offscreen platform;
-// QT_SCALE_FACTOR=2 renders at 200%.
+// the timed message dialog, the settings and system information dialogs and
+// the feedback dialog to PNG files in DIR (main_dialog.png, about.png,
+// genmsg.png, settings.png, sysinfo.png, feedback.png; SUFFIX goes before
+// ".png"). Run it on the offscreen platform; QT_SCALE_FACTOR=2 renders at 200%.
 #include <QApplication>
 #include <QDir>
 #include <QRadioButton>
 #include <QStyleFactory>
 #include <cstdio>
 
+#include "app/settings/feedback_dialog.h"
+#include "app/settings/settings_dialog.h"
+#include "app/settings/sysinfo_dialog.h"
 #include "app/shell/about_dialog.h"
 #include "app/shell/genmsg_dialog.h"
 #include "app/shell/main_dialog.h"
-#include "app/settings/settings_dialog.h"
-#include "app/settings/sysinfo_dialog.h"
 
 namespace {
 
@@ -76,5 +77,10 @@ int main(int argc, char** argv) {
 
     SysInfoDialog sysinfo(&main);
     ok = save(sysinfo, folder, "sysinfo", suffix) && ok;
+
+    FeedbackDialog feedback(&main);
+    feedback.setFields("Alex Doe", "alex@example.org",
+                       "The quick scan found what I feared. Thanks!");
+    ok = save(feedback, folder, "feedback", suffix) && ok;
     return ok ? 0 : 1;
 }

@@ -247,8 +247,7 @@ uint32_t memoryStatus(MemoryStatus& out) {
     if (readSmallFile("/proc/self/status", status)) {
         const size_t at = status.find("\nVmSize:");
         uint64_t kib = 0;
-        if (at != std::string::npos &&
-            parseNumber(std::string_view(status).substr(at + 8), kib) &&
+        if (at != std::string::npos && parseNumber(std::string_view(status).substr(at + 8), kib) &&
             kib <= (out.totalVirtual >> 10)) {
             out.availableVirtual = out.totalVirtual - (kib << 10);
         }

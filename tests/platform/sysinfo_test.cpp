@@ -40,7 +40,8 @@ protected:
     void TearDown() override { platform::setSystemRoot({}); }
 
     void put(const std::string& path, const std::string& content) {
-        std::filesystem::create_directories(std::filesystem::path(root.host() + path).parent_path());
+        std::filesystem::create_directories(
+            std::filesystem::path(root.host() + path).parent_path());
         std::ofstream(root.host() + path, std::ios::binary) << content;
     }
 

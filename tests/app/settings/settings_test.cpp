@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QKeyEvent>
-#include <QApplication>
 
 #include "app/settings/settings_dialog.h"
 #include "app/settings/settings_store.h"
@@ -34,12 +34,15 @@ TEST(SettingsFlags, IdsNamesAndSaveOrder) {
         int id;
         const char16_t* name;
     } expected[] = {
-        {1003, u"CloseBrowsers"}, {1010, u"SendStatistics"}, {1014, u"CheckUpdates"},
-        {1034, u"IgnoreLarageFiles"}, {1032, u"SmartExt"},     {1011, u"ScanArchives"},
-        {1023, u"ScanStartup"},   {1016, u"ScanSrvDrv"},     {1018, u"ScanPageFile"},
-        {1022, u"ScanMBR"},       {1020, u"ScanSysRestore"}, {1029, u"CatchExt"},
-        {1024, u"Deep"},          {1009, u"Hidden"},         {1027, u"ScanFav"},
-        {1052, u"Monitoring"},    {1054, u"Startup"},
+        {1003, u"CloseBrowsers"},  {1010, u"SendStatistics"},
+        {1014, u"CheckUpdates"},   {1034, u"IgnoreLarageFiles"},
+        {1032, u"SmartExt"},       {1011, u"ScanArchives"},
+        {1023, u"ScanStartup"},    {1016, u"ScanSrvDrv"},
+        {1018, u"ScanPageFile"},   {1022, u"ScanMBR"},
+        {1020, u"ScanSysRestore"}, {1029, u"CatchExt"},
+        {1024, u"Deep"},           {1009, u"Hidden"},
+        {1027, u"ScanFav"},        {1052, u"Monitoring"},
+        {1054, u"Startup"},
     };
     ASSERT_EQ(std::size(expected), kSettingsFlags.size());
     for (size_t i = 0; i < kSettingsFlags.size(); ++i) {
@@ -64,8 +67,8 @@ TEST_F(SettingsTest, OnlyAnExactNameWithTheNumberOneChecksABox) {
         // Letter case counts for the dialog although the registry does not mind it.
         {u"checkupdates", platform::kRegDword, std::string("\x01\0\0\0", 4), 1014, false},
         // A string holding the digit 1 is not the number 1.
-        {u"SmartExt", platform::kRegSz,
-         std::string(reinterpret_cast<const char*>(one.c_str()), 4), 1032, false},
+        {u"SmartExt", platform::kRegSz, std::string(reinterpret_cast<const char*>(one.c_str()), 4),
+         1032, false},
         // The type is not looked at: four bytes of 1 in a binary value count.
         {u"ScanArchives", platform::kRegBinary,
          std::string(reinterpret_cast<const char*>(oneAsBinary), 5), 1011, true},
@@ -82,8 +85,7 @@ TEST_F(SettingsTest, OnlyAnExactNameWithTheNumberOneChecksABox) {
     EXPECT_EQ(LoadSettingFromReg(boxes), 1);
     EXPECT_EQ(boxes.language, u"English");
     for (const auto& c : cases) {
-        EXPECT_EQ(boxes.checked[indexOf(c.controlId)], c.checked)
-            << platform::toUtf8(c.name);
+        EXPECT_EQ(boxes.checked[indexOf(c.controlId)], c.checked) << platform::toUtf8(c.name);
     }
     // Loading never unchecks a box.
     SettingsBoxes preset;
@@ -108,7 +110,8 @@ TEST_F(SettingsTest, SaveWritesEveryFlagAsZeroOrOneAndLeavesOtherValues) {
     createSettingsKey();
     writeDword(u"SendStatistics", 2);
     writeDword(u"Debug", 1);
-    ASSERT_EQ(platform::writeString(RegRoot::LocalMachine, names::kSettingsKey, u"Other", u"x"), 0u);
+    ASSERT_EQ(platform::writeString(RegRoot::LocalMachine, names::kSettingsKey, u"Other", u"x"),
+              0u);
     SettingsBoxes boxes;
     EXPECT_EQ(LoadSettingFromReg(boxes), 1);
     EXPECT_FALSE(boxes.checked[indexOf(1010)]);
@@ -124,7 +127,8 @@ TEST_F(SettingsTest, SaveWritesEveryFlagAsZeroOrOneAndLeavesOtherValues) {
     ASSERT_EQ(readDword(u"Debug", debug), 0u);
     EXPECT_EQ(debug, 1u);
     std::u16string other;
-    ASSERT_EQ(platform::readString(RegRoot::LocalMachine, names::kSettingsKey, u"Other", other), 0u);
+    ASSERT_EQ(platform::readString(RegRoot::LocalMachine, names::kSettingsKey, u"Other", other),
+              0u);
     EXPECT_EQ(other, u"x");
 }
 

@@ -28,8 +28,9 @@ void SettingsRegistryTest::createSettingsKey() {
 }
 
 void SettingsRegistryTest::writeDword(const std::u16string& name, uint32_t value) {
-    ASSERT_EQ(platform::writeDword(platform::RegRoot::LocalMachine, names::kSettingsKey, name, value),
-              0u);
+    ASSERT_EQ(
+        platform::writeDword(platform::RegRoot::LocalMachine, names::kSettingsKey, name, value),
+        0u);
 }
 
 uint32_t SettingsRegistryTest::readDword(const std::u16string& name, uint32_t& value,

@@ -1,3 +1,5 @@
+#include "platform/sysinfo.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -7,7 +9,6 @@
 #include "app/settings/sysinfo_dialog.h"
 #include "app/settings/sysinfo_fields.h"
 #include "app/shell/scripted_prompts.h"
-#include "platform/sysinfo.h"
 #include "settings_test_support.h"
 
 namespace {
