@@ -43,6 +43,9 @@ struct HttpsOptions {
     long connectTimeoutSeconds = 30;
     long stallTimeoutSeconds = 60;     // a transfer that moves nothing this long fails
     std::function<bool()> shouldStop;  // polled during the transfer; true cancels it
+    // Called now and then during the transfer: body bytes so far and the
+    // expected total (0 while unknown).
+    std::function<void(uint64_t received, uint64_t total)> progress;
 };
 
 // Which step of a request failed.

@@ -27,20 +27,7 @@ std::u16string readOnlineString(const char16_t* name) {
 
 }  // namespace
 
-bool IsHostAndPort(const std::string& host) {
-    if (host.empty() || host.size() > 255) return false;
-    size_t colons = 0;
-    for (unsigned char c : host) {
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                        (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == ':' ||
-                        c == '[' || c == ']';
-        if (!ok) return false;
-        if (c == ':') ++colons;
-    }
-    if (host.front() == ':' || host.back() == ':') return false;
-    // A bare IPv6 address must be bracketed.
-    return colons <= 1 || host.front() == '[';
-}
+bool IsHostAndPort(const std::string& host) { return names::isHostAndPort(host); }
 
 int32_t LoadOnlineConfig(const char16_t* operation, OnlineConfig& out) {
     out = OnlineConfig{};

@@ -1,19 +1,15 @@
-// Where the online services go: the values under
-// HKEY_LOCAL_MACHINE\SOFTWARE\Orvane\Wardline\Online.
-//   Host      REG_SZ host[:port] of the e-mail notice, feedback and update files
-//   NewsHost  REG_SZ host[:port] of the news line; empty means Host
-//   CaFile    REG_SZ optional PEM file of the authorities to trust instead
-//             of the system's (a Windows or a host path)
-//   <id>      REG_SZ the web page of a command or control id, e.g. "32772"
-// Without Host nothing is sent anywhere.
+// Where the online services go: Host, NewsHost, CaFile and the web pages
+// under the Online key (common/online_names.h tells what each value holds).
 #pragma once
 #include <cstdint>
 #include <string>
 
-inline constexpr char16_t kOnlineKey[] = u"SOFTWARE\\Orvane\\Wardline\\Online";
-inline constexpr char16_t kOnlineHost[] = u"Host";
-inline constexpr char16_t kOnlineNewsHost[] = u"NewsHost";
-inline constexpr char16_t kOnlineCaFile[] = u"CaFile";
+#include "common/online_names.h"
+
+using names::kOnlineCaFile;
+using names::kOnlineHost;
+using names::kOnlineKey;
+using names::kOnlineNewsHost;
 
 struct OnlineConfig {
     std::string host;      // host[:port], checked

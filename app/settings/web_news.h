@@ -10,11 +10,7 @@
 #include <string>
 #include <thread>
 
-// The text a news reply draws: the reply up to its first zero byte, when
-// that is 1 to 511 bytes, taken as ANSI (UTF-8 here), at most 512
-// characters, without its last 5 characters. Nothing (nullopt) for an empty
-// reply, one of 512 bytes or more, or one of fewer than 5 characters.
-std::optional<std::u16string> NewsTextFromReply(std::string_view reply);
+#include "app/settings/news_text.h"
 
 // The thread and the text it fetched. The text is read by the drawing code
 // on the user-interface thread; the thread only calls `changed` (from its

@@ -62,6 +62,7 @@ struct Transfer {
     size_t limit;
     bool full = false;  // the body reached the limit: the rest is not wanted
     const std::function<bool()>* shouldStop;
+    const std::function<void(uint64_t, uint64_t)>* progress;
 };
 
 size_t onBody(char* data, size_t size, size_t count, void* user) {
@@ -78,8 +79,12 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
     return bytes;
 }
 
-int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+int onProgress(void* user, curl_off_t total, curl_off_t received, curl_off_t, curl_off_t) {
     auto* transfer = static_cast<Transfer*>(user);
+    if (*transfer->progress) {
+        (*transfer->progress)(received > 0 ? uint64_t(received) : 0,
+                              total > 0 ? uint64_t(total) : 0);
+    }
     return (*transfer->shouldStop && (*transfer->shouldStop)()) ? 1 : 0;
 }
 
@@ -114,7 +119,7 @@ uint32_t HttpsClient::get(const std::string& url, const HttpsOptions& options, H
     }
     CURL* curl = m_state->curl;
     curl_easy_reset(curl);
-    Transfer transfer{&reply, options.maxBodyBytes, false, &options.shouldStop};
+    Transfer transfer{&reply, options.maxBodyBytes, false, &options.shouldStop, &options.progress};
     char errorText[CURL_ERROR_SIZE] = {};
     curl_slist* headers = nullptr;
     headers = curl_slist_append(headers, "Cache-Control: no-cache");
