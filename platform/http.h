@@ -81,9 +81,9 @@ private:
     std::unique_ptr<State> m_state;
 };
 
-// Checks and normalises an https:// URL (scheme and host in lower case,
-// the path and query as they stand). 0, or 12005 when it is not a valid
-// https:// URL.
+// Checks and normalises an https:// URL as libcurl's URL parser writes it
+// back (scheme in lower case, an empty path as "/", the query as it stands). 0, or 12005 when it is
+// not a valid https:// URL.
 [[nodiscard]] uint32_t canonicalizeHttpsUrl(const std::string& url, std::string& out);
 
 }  // namespace platform
