@@ -82,8 +82,8 @@ private:
 };
 
 // Checks and normalises an https:// URL as libcurl's URL parser writes it
-// back (scheme in lower case, an empty path as "/", the query as it stands). 0, or 12005 when it is
-// not a valid https:// URL.
+// back (scheme in lower case, an empty path as "/", the query as it
+// stands). 0, or 12005 when it is not a valid https:// URL.
 [[nodiscard]] uint32_t canonicalizeHttpsUrl(const std::string& url, std::string& out);
 
 }  // namespace platform
