@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QImage>
 #include <QLineEdit>
+#include <QVBoxLayout>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +16,7 @@
 #include "app/settings/online_encoding.h"
 #include "app/settings/online_requests.h"
 #include "app/settings/web_news.h"
+#include "app/settings/web_news_qt.h"
 #include "app/settings/web_pages.h"
 #include "app/shell/scripted_prompts.h"
 #include "common/registry_names.h"
@@ -316,6 +320,43 @@ TEST_F(OnlineTest, TheNewsLineRefetchesAfterItsInterval) {
     ASSERT_TRUE(waiter.waitFor(3));
     line.stop();
     EXPECT_GE(server->requests().size(), 2u);
+}
+
+bool hasRedPixel(const QImage& image) {
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.red() > 200 && c.green() < 80 && c.blue() < 80) return true;
+        }
+    }
+    return false;
+}
+
+TEST_F(OnlineTest, TheNewsLineIsDrawnInRedOnTheUserInterfaceThread) {
+    configureServer();
+    server->serve("/def/news.php", "WWWWWWWWWWWWWWWWWWWW12345");
+    QWidget dialog;
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* field = new QLineEdit(&dialog);
+    field->setObjectName("id1088");
+    field->setReadOnly(true);
+    field->setMinimumSize(400, 30);
+    layout->addWidget(field);
+    dialog.show();
+    QApplication::processEvents();
+    EXPECT_FALSE(hasRedPixel(field->grab().toImage()));
+    StartWebNewsThread(&dialog);
+    StartWebNewsThread(&dialog);  // once only
+    ASSERT_EQ(field->findChildren<NewsLayer*>().size(), 1);
+    NewsLayer* layer = field->findChild<NewsLayer*>();
+    for (int i = 0; i < 1200 && layer->line().updates() == 0; ++i) {
+        QApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    ASSERT_EQ(layer->line().text(), u"WWWWWWWWWWWWWWWWWWWW");
+    QApplication::processEvents();
+    EXPECT_TRUE(hasRedPixel(field->grab().toImage()));
+    // The thread ends with the dialog.
 }
 
 TEST(FeedbackChecks, InOrderAndTwoCharactersPass) {
