@@ -1,6 +1,5 @@
 #include "app/settings/web_news.h"
 
-#include <cstring>
 
 #include "app/settings/online_config.h"
 #include "app/settings/online_requests.h"

@@ -15,6 +15,7 @@
 #include "app/shell/about_dialog.h"
 #include "app/shell/genmsg_dialog.h"
 #include "app/shell/main_dialog.h"
+#include "app/shell/scripted_prompts.h"
 
 namespace {
 
@@ -46,6 +47,9 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // Nothing may wait for a person here (the feedback offer of a fresh
+    // installation among them): every modal question is answered at once.
+    ScriptedPrompts answers;
     MainDialog main;
     // Figures as a running system would show them.
     main.setControlText(1088, "Definitions are up to date.");
