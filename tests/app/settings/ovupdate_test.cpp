@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -181,6 +183,43 @@ TEST_F(UpdaterTest, AFailedDownloadOrCheckLeavesTheDatabaseAndSaysWhy) {
         EXPECT_NE(log.find(c.logged), std::string::npos) << c.name << "\n" << log;
         EXPECT_NE(log.find("The hash database is left as it was."), std::string::npos) << c.name;
     }
+}
+
+std::string md5Upper(const std::string& bytes) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr);
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned int i = 0; i < length; ++i) {
+        out.push_back(kHex[digest[i] >> 4]);
+        out.push_back(kHex[digest[i] & 15]);
+    }
+    return out;
+}
+
+TEST_F(UpdaterTest, TheNextScanUsesTheNewDatabase) {
+    if (::geteuid() != 0) GTEST_SKIP() << "the engine needs the privileges of root";
+    const std::string content = "bytes that only the new database knows";
+    const fs::path sample = folder.path() / "sample.bin";
+    std::ofstream(sample, std::ios::binary) << content;
+    const auto scan = [&] {
+        platform::resetRegistryConnection();
+        platform::ChildProcess child;
+        EXPECT_EQ(
+            platform::ChildProcess::spawn(
+                {std::string(OV_BIN_DIR) + "/orvane-scan", "--quiet", sample.string()}, {}, child),
+            0u);
+        EXPECT_EQ(child.wait(120s), 0u);
+        return child.exitCode();
+    };
+    ASSERT_EQ(scan(), 0u);  // clean for the old database
+    configure(server->host());
+    const std::string fresh = stored(md5Upper(content) + "\r\n" + kNewPlain);
+    server->serve("/def/hashdb.dbf", fresh);
+    server->serve("/def/hashdb.sha256", Sha256Hex(fresh) + "\n");
+    ASSERT_EQ(runUpdater(), 0u) << updateLog();
+    EXPECT_EQ(scan(), 1u);  // found
 }
 
 TEST_F(UpdaterTest, WithoutAHostNothingIsFetched) {
