@@ -43,7 +43,14 @@ SysInfoDialog::SysInfoDialog(QWidget* parent) : QDialog(parent) {
     system->addRow("Architecture: ", field(1071, systemGroup));
     for (int id : {1069, 1075, 1076, 1077, 1078, 1079, 1080})
         system->addRow(field(id, systemGroup));
-    root->addWidget(systemGroup);
+    auto* columns = new QHBoxLayout;
+    columns->setSpacing(10);
+    auto* left = new QVBoxLayout;
+    auto* right = new QVBoxLayout;
+    columns->addLayout(left);
+    columns->addLayout(right);
+    root->addLayout(columns);
+    left->addWidget(systemGroup);
 
     auto* osGroup = new QGroupBox("OS Information: ", this);
     auto* os = new QFormLayout(osGroup);
@@ -51,14 +58,15 @@ SysInfoDialog::SysInfoDialog(QWidget* parent) : QDialog(parent) {
     os->addRow("Minor Version: ", field(1009, osGroup));
     os->addRow("Build Number: ", field(1008, osGroup));
     os->addRow("Service Pack: ", field(1010, osGroup));
-    root->addWidget(osGroup);
+    right->addWidget(osGroup);
 
     auto* memoryGroup = new QGroupBox("Memory Information: ", this);
     auto* memory = new QVBoxLayout(memoryGroup);
     for (int id : {1064, 1050, 1065, 1052, 1063, 1066, 1067, 1068}) {
         memory->addWidget(field(id, memoryGroup));
     }
-    root->addWidget(memoryGroup);
+    right->addWidget(memoryGroup);
+    left->addStretch(1);
 
     auto* bottom = new QHBoxLayout;
     bottom->addStretch(1);
