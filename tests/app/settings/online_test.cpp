@@ -36,6 +36,10 @@ constexpr char16_t kSummary[] = u"Scan Finished!, 1200 Object Scanned, 2 Infecte
 class OnlineTest : public SettingsRegistryTest {
 protected:
     static void SetUpTestSuite() {
+        // A proxy of the machine's environment must not stand between the
+        // tests and their loopback server.
+        setenv("no_proxy", "127.0.0.1,localhost", 1);
+        setenv("NO_PROXY", "127.0.0.1,localhost", 1);
         serverFolder = new TempFolder;
         server = new TestHttpsServer;
         if (!server->start(serverFolder->path())) skipReason = server->error();
