@@ -36,5 +36,9 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     };
     const UpdateResult result = RunUpdate(run);
+    // Starting the application again belongs here once the application says
+    // that it started this run: today it starts the updater with no
+    // arguments and nothing else, exactly as the logon entry does, so the two
+    // cannot be told apart and the application is not started.
     return static_cast<int>(result);
 }
