@@ -6,6 +6,7 @@
 #include "app/scan/browser_closer.h"
 #include "app/scan/custom_scan_dialog.h"
 #include "app/scan/full_scan_dialog.h"
+#include "app/settings/online_requests.h"
 #include "app/shell/app_log.h"
 #include "app/shell/artwork.h"
 #include "app/shell/commands.h"
@@ -206,7 +207,7 @@ void ScanPanel::onScanFinished() {
     gShellState.scanning = 0;
     m_dialog->setInformation(QString::fromStdU16String(m_finishText));
     StopScanTimerCounterThread();
-    if (infected != 0) CheckAndSendEmailNotifier(m_finishText);
+    if (infected != 0) CheckAndSendEmailNotifier(m_finishText.c_str());
     gShellState.scheduledStart = 0;
     m_control.finished();
     ++m_finishedScans;

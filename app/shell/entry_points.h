@@ -31,7 +31,7 @@ int32_t DoStartOVScanning();
 // made and ended when it is destroyed; the free feedback offer.
 void InitProcessScanner(QWidget* mainDialog);
 void ExitProcessScanner();
-void CheckForFreeFeedback(QWidget* mainDialog);
+int32_t CheckForFreeFeedback(QWidget* mainDialog);
 
 // Reads the due scheduled job and sets the scan type code in gShellState.
 int32_t PrepareScheduledJob();
@@ -39,6 +39,3 @@ int32_t PrepareScheduledJob();
 // Writes a debug line into the current scan report (the scan control).
 void ScanReportDebugLine(const char16_t* text);
 
-// The e-mail notice after a scan that found threats, given the scan's
-// summary line; 1 when it was sent.
-int32_t CheckAndSendEmailNotifier(const std::u16string& summary);

@@ -2,8 +2,10 @@
 // the timed message dialog to PNG files in DIR (main_dialog.png, about.png,
 // genmsg.png; SUFFIX goes before ".png"), the two scan target dialogs
 // (scan_full_dialog.png, scan_custom_dialog.png) and the main dialog in the
-// middle of a real scan of a small sandbox tree (scan_running.png). Run it
-// on the offscreen platform; QT_SCALE_FACTOR=2 renders at 200%.
+// middle of a real scan of a small sandbox tree (scan_running.png), the
+// results, threat management and reports dialogs, and the settings, system
+// information and feedback dialogs (settings.png, sysinfo.png, feedback.png).
+// Run it on the offscreen platform; QT_SCALE_FACTOR=2 renders at 200%.
 #include <QApplication>
 #include <QDir>
 #include <QRadioButton>
@@ -15,9 +17,13 @@
 #include "app/scan/full_scan_dialog.h"
 #include "app/scan/scan_sandbox_shot.h"
 #include "app/results/results_screenshots.h"
+#include "app/settings/feedback_dialog.h"
+#include "app/settings/settings_dialog.h"
+#include "app/settings/sysinfo_dialog.h"
 #include "app/shell/about_dialog.h"
 #include "app/shell/genmsg_dialog.h"
 #include "app/shell/main_dialog.h"
+#include "app/shell/scripted_prompts.h"
 
 namespace {
 
@@ -49,6 +55,9 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // Nothing may wait for a person here (the feedback offer of a fresh
+    // installation among them): every modal question is answered at once.
+    ScriptedPrompts answers;
     MainDialog main;
     // Figures as a running system would show them.
     main.setControlText(1088, "Definitions are up to date.");
@@ -89,5 +98,15 @@ int main(int argc, char** argv) {
         return save(dialog, folder, name, suffix);
     };
     ok = RenderResultsDialogs(&main, saveResults) && ok;
+    SettingsDialog settings(&main);
+    ok = save(settings, folder, "settings", suffix) && ok;
+
+    SysInfoDialog sysinfo(&main);
+    ok = save(sysinfo, folder, "sysinfo", suffix) && ok;
+
+    FeedbackDialog feedback(&main);
+    feedback.setFields("Alex Doe", "alex@example.org",
+                       "The quick scan found what I feared. Thanks!");
+    ok = save(feedback, folder, "feedback", suffix) && ok;
     return ok ? 0 : 1;
 }

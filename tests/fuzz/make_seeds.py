@@ -117,6 +117,16 @@ SEEDS = {
         "gdm": b"DISPLAY=:0\0XAUTHORITY=/run/user/1000/gdm/Xauthority\0LD_PRELOAD=/x.so\0",
         "wayland": b"WAYLAND_DISPLAY=wayland-0\0XDG_RUNTIME_DIR=/run/user/1000\0LANG=C",
         "odd": b"=\0DISPLAY\0DISPLAY=\0DISPLAY=a\nb\0DBUS_SESSION_BUS_ADDRESS==x\0\0",
+    }    "fuzz_news_reply": {
+        "line": b"New definitions are out.<br/>",
+        "zero": b"short\0tail after the zero",
+        "utf8": "Caf\u00e9 news \u2014 today!12345".encode("utf-8"),
+        "long": b"n" * 511,
+    },
+    "fuzz_update_checks": {  # first byte: 0 checksum file, 1 database
+        "sha256": b"\0" + b"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad  hashdb.dbf\n",
+        "database": b"\1" + scramble(b"44D88612FEA8A8F36DE82E1278ABB02F\r\n"),
+        "keybyte": b"\1" + scramble(b"44D88612FEA8A8F36DE82E1278ABB02F") + bytes([KEY]),
     },
 }
 

@@ -1,0 +1,190 @@
+#include "tools/ovUpdate/update_run.h"
+
+#include <chrono>
+#include <ctime>
+#include <fstream>
+
+#include "common/hash_db_format.h"
+#include "common/online_names.h"
+#include "common/registry_names.h"
+#include "platform/file_replace.h"
+#include "platform/fs.h"
+#include "platform/http.h"
+#include "platform/path.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "tools/ovUpdate/update_checks.h"
+
+namespace {
+
+class UpdateLog {
+public:
+    UpdateLog(const std::u16string& programFolder, std::function<void(const std::string&)> show)
+        : m_show(std::move(show)) {
+        const std::u16string logs =
+            platform::joinPath(platform::parentPath(programFolder), u"logs");
+        (void)platform::createDirectory(logs);
+        m_file.open(platform::toHostPath(platform::joinPath(logs, u"ovUpdate.log")),
+                    std::ios::app | std::ios::binary);
+    }
+    // A line for the log and the terminal.
+    void line(const std::string& text) {
+        const std::time_t now =
+            std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+        std::tm utc{};
+        gmtime_r(&now, &utc);
+        char stamp[32];
+        std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &utc);
+        if (m_file) m_file << "[" << stamp << "] " << text << "\r\n" << std::flush;
+        if (m_show) m_show((m_afterProgress ? "\n" : "") + text + "\n");
+        m_afterProgress = false;
+    }
+    void progress(const std::string& text) {
+        if (m_show) m_show(text + "\r");
+        m_afterProgress = true;
+    }
+
+private:
+    bool m_afterProgress = false;
+    std::ofstream m_file;
+    std::function<void(const std::string&)> m_show;
+};
+
+std::u16string readOnline(const char16_t* name) {
+    std::u16string value;
+    if (platform::readString(platform::RegRoot::LocalMachine, names::kOnlineKey, name, value) !=
+        0) {
+        return {};
+    }
+    while (!value.empty() && value.back() == u'\0') value.pop_back();
+    return value;
+}
+
+// Fetches one file; false with the reason logged.
+bool fetch(platform::HttpsClient& client, const std::string& url, const std::string& caFile,
+           size_t limit, bool showProgress, UpdateLog& log, std::string& body) {
+    platform::HttpsOptions options;
+    options.caFile = caFile;
+    options.maxBodyBytes = limit + 1;  // one more byte tells a file that is too large
+    int lastPercent = -1;
+    if (showProgress) {
+        options.progress = [&](uint64_t received, uint64_t total) {
+            if (total == 0) return;
+            const int percent = int(received * 100 / total);
+            if (percent == lastPercent) return;
+            lastPercent = percent;
+            log.progress("Downloading " + url + ": " + std::to_string(received) + " of " +
+                         std::to_string(total) + " bytes (" + std::to_string(percent) + "%)");
+        };
+    }
+    platform::HttpsReply reply;
+    const uint32_t rc = client.get(url, options, reply);
+    if (rc != 0) {
+        log.line("Download of " + url + " failed, Code: " + std::to_string(rc) +
+                 (reply.error.empty() ? "" : " (" + reply.error + ")"));
+        return false;
+    }
+    if (reply.status != 200) {
+        log.line("Download of " + url + " failed: the server answered " +
+                 std::to_string(reply.status));
+        return false;
+    }
+    if (reply.body.size() > limit) {
+        log.line("Download of " + url + " refused: larger than " + std::to_string(limit) +
+                 " bytes");
+        return false;
+    }
+    body = std::move(reply.body);
+    log.line("Downloaded " + url + ": " + std::to_string(body.size()) + " bytes");
+    return true;
+}
+
+}  // namespace
+
+std::u16string UpdateProgramFolder(const UpdateRun& run) {
+    if (!run.programFolder.empty()) return run.programFolder;
+    std::u16string path;
+    if (platform::readString(platform::RegRoot::LocalMachine, names::kProductKey, names::kValuePath,
+                             path) == 0) {
+        while (!path.empty() && path.back() == u'\0') path.pop_back();
+        if (path.size() >= 3) return path;
+    }
+    return platform::toWindowsPath(platform::programFolderHost());
+}
+
+UpdateResult RunUpdate(const UpdateRun& run) {
+    const std::u16string programFolder = UpdateProgramFolder(run);
+    UpdateLog log(programFolder, run.show);
+    log.line("ovUpdate started");
+    const auto failed = [&log](const std::string& why) {
+        log.line(why);
+        log.line("The hash database is left as it was.");
+        return UpdateResult::Failed;
+    };
+
+    const std::string host = platform::toUtf8(readOnline(names::kOnlineHost));
+    if (host.empty()) {
+        return failed("Online services are not configured: no Host under HKLM\\" +
+                      platform::toUtf8(names::kOnlineKey));
+    }
+    if (!names::isHostAndPort(host))
+        return failed("The online Host \"" + host + "\" is not a host[:port]");
+    std::u16string caValue = readOnline(names::kOnlineCaFile);
+    std::string caFile;
+    if (!caValue.empty()) {
+        caFile =
+            caValue.front() == u'/' ? platform::toUtf8(caValue) : platform::toHostPath(caValue);
+    }
+
+    platform::HttpsClient client;
+    if (const uint32_t rc = client.open(); rc != 0) {
+        return failed("Internet Open Failed, Code: " + std::to_string(rc));
+    }
+    std::string checksumText, database;
+    if (!fetch(client, "https://" + host + kChecksumUrlPath, caFile, 4096, false, log,
+               checksumText)) {
+        return failed("No checksum, no update.");
+    }
+    std::string expected, reason;
+    if (!ParseSha256File(checksumText, expected, reason)) {
+        return failed("The checksum file is not usable: " + reason);
+    }
+    if (!fetch(client, "https://" + host + kDatabaseUrlPath, caFile, kMaxDatabaseBytes, true, log,
+               database)) {
+        return failed("The database could not be downloaded.");
+    }
+    const std::string actual = Sha256Hex(database);
+    if (actual != expected) {
+        return failed("Checksum mismatch: expected " + expected + ", the download has " + actual);
+    }
+    size_t hashes = 0;
+    if (!CheckDatabaseBytes(database, hashes, reason)) {
+        return failed("The downloaded database is not one the engine can read: " + reason);
+    }
+    log.line("Checked: SHA-256 " + actual + ", " + std::to_string(hashes) + " hashes");
+
+    const std::u16string data = platform::joinPath(platform::parentPath(programFolder), u"data");
+    (void)platform::createDirectory(data);
+    const std::u16string target = platform::joinPath(data, u"hashdb.dbf");
+    const std::u16string staged = platform::joinPath(data, u"hashdb.dbf.new");
+    const std::u16string backup = platform::joinPath(data, u"hashdb.dbf.bak");
+    if (const uint32_t rc = platform::writeWholeFile(staged, database); rc != 0) {
+        (void)platform::deleteFile(staged);
+        return failed("Cannot write " + platform::toUtf8(staged) + ", Code: " + std::to_string(rc));
+    }
+    if (const uint32_t rc = platform::replaceFile(target, staged, backup); rc != 0) {
+        (void)platform::deleteFile(staged);
+        return failed("Cannot replace " + platform::toUtf8(target) +
+                      ", Code: " + std::to_string(rc));
+    }
+    log.line("The hash database " + platform::toUtf8(target) + " was replaced (" +
+             std::to_string(database.size()) + " bytes); the previous one is kept as " +
+             platform::toUtf8(backup));
+    // The service reads the database once when it starts: it takes the new
+    // one at its next start. Restarting it from here waits for the running
+    // service's start and stop controls in this build.
+    log.line(
+        "Restart \"Orvane Service\" for real-time protection to use the new database; the "
+        "next scan uses it at once.");
+    return UpdateResult::Updated;
+}
