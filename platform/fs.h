@@ -185,5 +185,11 @@ std::u16string tempPath();
 // A new private folder (0700) inside the temp folder, made with mkdtemp;
 // its Windows-form path without trailing backslash.
 [[nodiscard]] uint32_t createPrivateTempFolder(std::u16string_view prefix, std::u16string& out);
+// The same inside a given folder (Windows form).
+[[nodiscard]] uint32_t createPrivateFolder(std::u16string_view parent, std::u16string_view prefix,
+                                           std::u16string& out);
+
+// Bytes free for this user on the file system that holds path.
+[[nodiscard]] uint32_t diskFreeBytes(std::u16string_view path, uint64_t& freeBytes);
 
 }  // namespace platform
