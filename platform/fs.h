@@ -73,6 +73,15 @@ public:
     [[nodiscard]] static uint32_t open(std::u16string_view path, uint32_t access, uint32_t share,
                                        Disposition disposition, File& out);
 
+    // Creates a log file, opened for reading and writing, as root may in a
+    // folder others could reach: the folder must be a real folder (not a
+    // link), the name is never followed as a link, a new file gets mode
+    // 0600, and an existing one is replaced (emptied) only when it is a
+    // regular file of this user with no other name; anything else there
+    // (a link, a device, a file of someone else) is left untouched and 5
+    // returned. A folder of this user is made readable by its owner only.
+    [[nodiscard]] static uint32_t createLog(std::u16string_view path, uint32_t share, File& out);
+
     bool isOpen() const { return m_fd >= 0; }
     [[nodiscard]] uint32_t read(void* buffer, uint32_t size, uint32_t& bytesRead);
     [[nodiscard]] uint32_t write(const void* data, uint32_t size, uint32_t& bytesWritten);

@@ -132,7 +132,12 @@ std::multiset<std::string> FoundTags(const std::string& json) {
     const std::string key = "{\"path\":\"";
     for (size_t at = json.find(key); at != std::string::npos; at = json.find(key, at + 1)) {
         const size_t end = json.find("\",", at + key.size());
-        const std::string path = json.substr(at + key.size(), end - at - key.size());
+        std::string path = json.substr(at + key.size(), end - at - key.size());
+        // A member of an archive carries its name in the location text.
+        const std::string member = "\"location\":\"archive member: ";
+        const size_t located = json.find(member, at);
+        if (located != std::string::npos && located < json.find('}', at))
+            path = json.substr(located, json.find('"', located + member.size()) - located);
         for (size_t t = path.find("qz"); t != std::string::npos; t = path.find("qz", t + 1)) {
             if (t + 4 <= path.size()) tags.insert(path.substr(t, 4));
         }
@@ -186,6 +191,7 @@ protected:
         m_temp = m_install.root() / "temp";
         fs::create_directories(m_tree);
         fs::create_directories(m_temp);
+        fs::create_directories(m_install.root() / "run");
         m_install.setSetting(names::kScanArchives, 1);
         m_install.setSetting(names::kSmartExt, 1);
     }
@@ -387,6 +393,8 @@ TEST_F(HostileTree, ScanEndsFindsThePlantedFilesAndWritesNothingOutside) {
     const std::string oldTmp = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
     const bool hadTmp = std::getenv("TMPDIR") != nullptr;
     ::setenv("TMPDIR", m_temp.c_str(), 1);
+    // Root extracts archives in the runtime folder: one inside the install.
+    ::setenv("ORVANE_RUNTIME_DIR", (m_install.root() / "run").c_str(), 1);
     const auto started = std::chrono::steady_clock::now();
     regtool::ToolRun run =
         regtool::runTool("/usr/bin/timeout", {"-s", "KILL", std::to_string(kRunLimitSeconds),
@@ -400,6 +408,7 @@ TEST_F(HostileTree, ScanEndsFindsThePlantedFilesAndWritesNothingOutside) {
     } else {
         ::unsetenv("TMPDIR");
     }
+    ::unsetenv("ORVANE_RUNTIME_DIR");
     stop = true;
     flicker.join();
 
@@ -421,6 +430,9 @@ TEST_F(HostileTree, ScanEndsFindsThePlantedFilesAndWritesNothingOutside) {
         parentAfter.insert(entry.path().string());
     EXPECT_EQ(parentAfter, parentBefore);
     EXPECT_TRUE(fs::is_empty(m_temp)) << "the run left files in its TMPDIR";
+    std::error_code ignored;
+    EXPECT_TRUE(fs::is_empty(m_install.root() / "run" / "extract", ignored))
+        << "the run left extraction folders";
 }
 
 }  // namespace
