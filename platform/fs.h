@@ -198,6 +198,17 @@ std::u16string tempPath();
 [[nodiscard]] uint32_t createPrivateFolder(std::u16string_view parent, std::u16string_view prefix,
                                            std::u16string& out);
 
+// Writing a file in place for the tools, by host path: the content goes to
+// a fresh file made beside the target with an unpredictable name (mkstemp:
+// never an existing file, never through a link), is flushed, and then
+// replaces the target by rename, so the target is either the old file or
+// the whole new one. A link at the target's name is replaced, never
+// followed. The new file keeps the mode of the file it replaces (0644 when
+// there was none). Windows error codes.
+[[nodiscard]] uint32_t replaceHostFile(const std::string& target, std::string_view data);
+// The same with the content and mode of another file (a program copied).
+[[nodiscard]] uint32_t copyHostFileReplacing(const std::string& from, const std::string& target);
+
 // Bytes free for this user on the file system that holds path.
 [[nodiscard]] uint32_t diskFreeBytes(std::u16string_view path, uint64_t& freeBytes);
 
