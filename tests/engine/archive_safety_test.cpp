@@ -60,6 +60,9 @@ protected:
     }
     void TearDown() override {
         ResetArchiverCandidates();
+        // The scan moved into the sandbox, which goes with this test.
+        std::error_code ignored;
+        fs::current_path("/", ignored);
         if (::geteuid() == 0 && haveArchiver()) {
             EXPECT_TRUE(m_box.tempLeftovers().empty()) << "an extraction folder was left behind";
         }
@@ -248,6 +251,33 @@ TEST_F(ArchiveSafety, SizeBombStoppedByTheBudget) {
         record.traced("extraction reached the budget of this nest of archives (400 MB, "
                       "10000 files) and was stopped"));
     EXPECT_EQ(record.count(SCANMSG_SCAN_ENDED), 1);
+}
+
+// Root never extracts into a temp folder another user controls, and the
+// archiver's own user gets a private archive handed over all the same.
+TEST_F(ArchiveSafety, RootExtractsInItsRuntimeFolderNotInTmpdir) {
+    ASSERT_EQ(::chown(m_box.tempFolder().c_str(), 65534, 65534), 0);
+    ::chmod(m_box.tempFolder().c_str(), 0777);
+    const fs::path from = m_box.folder("work/private");
+    m_box.plant(from / "kept.exe", "member of a private archive");
+    const fs::path folder = m_box.folder("drive/root-only");
+    ASSERT_TRUE(makeArchive(folder / "private.zip", from, {"kept.exe"}, "zip"));
+    ::chmod((folder / "private.zip").c_str(), 0600);
+    ::chmod(folder.c_str(), 0700);
+
+    ScanRecord record = m_box.runFull(u"X:\\", [&](uint32_t code, const std::u16string& text) {
+        if (code == SCANMSG_DEBUG && text.rfind(u"TMPDIR: ", 0) == 0) {
+            EXPECT_TRUE(fs::is_empty(m_box.tempFolder())) << "nothing in the user's TMPDIR";
+        }
+    });
+    EXPECT_EQ(record.memberFindings("kept.exe"), 1);
+    EXPECT_TRUE(record.traced("LoadUnzipRes::Extraction folder: "));
+    bool inRuntime = false;
+    for (const auto& trace : record.traces)
+        inRuntime |= trace.rfind("TMPDIR: ", 0) == 0 &&
+                     trace.find("\\run\\extract\\scan-") != std::string::npos;
+    EXPECT_TRUE(inRuntime);
+    EXPECT_TRUE(fs::is_empty(m_box.tempFolder()));
 }
 
 // Extraction folders of a scan that was killed are removed when the next
