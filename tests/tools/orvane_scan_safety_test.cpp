@@ -180,16 +180,13 @@ TEST(OrvaneScanSafety, ControlCharactersEscapedInTextOutput) {
     EXPECT_FALSE(Contains(run.out, "\xef\xbf\xbd")) << "no replacement character";
 }
 
-// SIGTERM while the archiver runs: the scan stops, the archiver is killed
-// and its folder removed before orvane-scan ends.
-TEST(OrvaneScanSafety, TerminationRemovesTheArchiverAndItsFolder) {
-    if (!IsRoot()) GTEST_SKIP() << "the engine needs the privileges of root";
-    if (!fs::exists("/usr/bin/7zz")) GTEST_SKIP() << "/usr/bin/7zz is not installed";
-    TempInstall install;
+// A small archive that takes a while to unpack (40 members of 4.5 MiB of
+// zeros), in <root>/tree, and a database for the scan.
+void BuildSlowArchive(TempInstall& install) {
     install.setSetting(names::kScanArchives, 1);
     const fs::path work = install.root() / "work";
     fs::create_directories(work);
-    // A small archive that takes a while to unpack: 40 members of 4.5 MiB.
+    fs::create_directories(install.root() / "tree");
     install.writeFile("work/m0.bin", std::string(4608 * 1024, '\0'));
     std::vector<std::string> argv = {
         "/usr/bin/7zz", "a", "-bd", "-tzip", "--", (install.root() / "tree" / "slow.zip").string(),
@@ -199,26 +196,26 @@ TEST(OrvaneScanSafety, TerminationRemovesTheArchiverAndItsFolder) {
         fs::create_hard_link(work / "m0.bin", work / name);
         argv.push_back(name);
     }
-    fs::create_directories(install.root() / "tree");
-    {
-        platform::SpawnOptions options;
-        options.workingDirectory = work.string();
-        platform::ChildProcess archiver;
-        ASSERT_EQ(platform::ChildProcess::spawn(argv, options, archiver), 0u);
-        ASSERT_EQ(archiver.wait(120s), 0u);
-        ASSERT_EQ(archiver.exitCode(), 0u);
-    }
+    platform::SpawnOptions options;
+    options.workingDirectory = work.string();
+    platform::ChildProcess archiver;
+    ASSERT_EQ(platform::ChildProcess::spawn(argv, options, archiver), 0u);
+    ASSERT_EQ(archiver.wait(120s), 0u);
+    ASSERT_EQ(archiver.exitCode(), 0u);
     BuildDatabase(install, {install.writeFile("plain/1", "something else")});
+}
+
+// Starts orvane-scan on <root>/tree with its runtime folder in <root>/run
+// and waits until the archiver has an output folder.
+void StartScanUntilExtracting(TempInstall& install, platform::ChildProcess& scan) {
     const fs::path runtime = install.root() / "run";
     ::setenv("ORVANE_RUNTIME_DIR", runtime.c_str(), 1);
-    platform::ChildProcess scan;
     platform::SpawnOptions options;
     ASSERT_EQ(platform::ChildProcess::spawn({std::string(OV_BIN_DIR) + "/orvane-scan", "--quiet",
                                              "--folder", (install.root() / "tree").string()},
                                             options, scan),
               0u);
     ::unsetenv("ORVANE_RUNTIME_DIR");
-    // Waits until the archiver has an output folder.
     const auto started = std::chrono::steady_clock::now();
     bool extracting = false;
     while (!extracting && std::chrono::steady_clock::now() - started < 60s) {
@@ -230,15 +227,65 @@ TEST(OrvaneScanSafety, TerminationRemovesTheArchiverAndItsFolder) {
     }
     ASSERT_TRUE(extracting) << "the archiver never started";
     std::this_thread::sleep_for(100ms);
+}
+
+// Whether an archiver started by a scan of this installation still runs
+// (its working folder is its output folder, in the installation's runtime
+// folder).
+bool ArchiverRunning(const TempInstall& install) {
+    const std::string runtime = (install.root() / "run").string();
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string cmdline = ReadFile(entry.path() / "cmdline");
+        if (!Contains(cmdline, "/proc/self/fd/3")) continue;
+        std::error_code ignored;
+        const std::string cwd = fs::read_symlink(entry.path() / "cwd", ignored).string();
+        if (cwd.rfind(runtime, 0) == 0) return true;
+    }
+    return false;
+}
+
+// SIGTERM while the archiver runs: the scan stops, the archiver is killed
+// and its folder removed before orvane-scan ends.
+TEST(OrvaneScanSafety, TerminationRemovesTheArchiverAndItsFolder) {
+    if (!IsRoot()) GTEST_SKIP() << "the engine needs the privileges of root";
+    if (!fs::exists("/usr/bin/7zz")) GTEST_SKIP() << "/usr/bin/7zz is not installed";
+    TempInstall install;
+    BuildSlowArchive(install);
+    platform::ChildProcess scan;
+    StartScanUntilExtracting(install, scan);
     ASSERT_EQ(::kill(scan.pid(), SIGTERM), 0);
     ASSERT_EQ(scan.wait(60s), 0u);
     EXPECT_EQ(scan.exitCode(), 128u + SIGTERM);
     std::error_code ignored;
-    EXPECT_TRUE(fs::is_empty(runtime / "extract", ignored)) << "an extraction folder was left";
-    // No archiver outlived the scan.
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-        const std::string cmdline = ReadFile(entry.path() / "cmdline");
-        EXPECT_FALSE(Contains(cmdline, "/proc/self/fd/3") && Contains(cmdline, "-tzip"))
-            << entry.path();
-    }
+    EXPECT_TRUE(fs::is_empty(install.root() / "run" / "extract", ignored))
+        << "an extraction folder was left";
+    EXPECT_FALSE(ArchiverRunning(install));
+}
+
+// A scan killed outright takes its archiver with it, and the next scan
+// removes the folder it left.
+TEST(OrvaneScanSafety, KilledScansArchiverDiesAndItsFolderGoesNextTime) {
+    if (!IsRoot()) GTEST_SKIP() << "the engine needs the privileges of root";
+    if (!fs::exists("/usr/bin/7zz")) GTEST_SKIP() << "/usr/bin/7zz is not installed";
+    TempInstall install;
+    BuildSlowArchive(install);
+    platform::ChildProcess scan;
+    StartScanUntilExtracting(install, scan);
+    const fs::path extract = install.root() / "run" / "extract";
+    const fs::path left = extract / ("scan-" + std::to_string(scan.pid()));
+    scan.kill();  // SIGKILL: nothing of the scan's own runs any more
+    const auto killed = std::chrono::steady_clock::now();
+    while (ArchiverRunning(install) && std::chrono::steady_clock::now() - killed < 10s)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_FALSE(ArchiverRunning(install)) << "the archiver outlived the scan";
+    EXPECT_TRUE(fs::exists(left)) << "a killed scan leaves its folder";
+
+    fs::remove(install.root() / "tree" / "slow.zip");
+    ::setenv("ORVANE_RUNTIME_DIR", (install.root() / "run").c_str(), 1);
+    auto run = RunTool("orvane-scan", {"--folder", (install.root() / "tree").string()});
+    ::unsetenv("ORVANE_RUNTIME_DIR");
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_FALSE(fs::exists(left));
+    std::error_code ignored;
+    EXPECT_TRUE(fs::is_empty(extract, ignored));
 }
