@@ -89,7 +89,7 @@ struct ChildPlan {
 
 // A user id that no account, no group and no running process has.
 int64_t freshConfinedId() {
-    static std::mt19937 generator{std::random_device{}()};
+    thread_local std::mt19937 generator{std::random_device{}()};
     std::uniform_int_distribution<uint32_t> pick(0, kConfinedIdCount - 1);
     for (int attempt = 0; attempt < 64; ++attempt) {
         const uint32_t id = kConfinedIdFirst + pick(generator);
