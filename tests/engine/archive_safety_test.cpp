@@ -280,6 +280,23 @@ TEST_F(ArchiveSafety, RootExtractsInItsRuntimeFolderNotInTmpdir) {
     EXPECT_TRUE(fs::is_empty(m_box.tempFolder()));
 }
 
+// An archive of more members than the budget of its nest allows is
+// stopped there too.
+TEST_F(ArchiveSafety, FileCountBombStoppedByTheBudget) {
+    const fs::path from = m_box.folder("work/many");
+    std::vector<std::string> members;
+    for (int folder = 0; folder < 11; ++folder) {
+        const fs::path sub = from / ("d" + std::to_string(folder));
+        fs::create_directories(sub);
+        for (int i = 0; i < 1000; ++i) std::ofstream(sub / std::to_string(i));
+        members.push_back("d" + std::to_string(folder));
+    }
+    ASSERT_TRUE(makeArchive(m_drive / "many.zip", from, members, "zip"));
+    ScanRecord record = m_box.runFull(u"X:\\");
+    EXPECT_TRUE(record.traced("extraction reached the budget of this nest of archives"));
+    EXPECT_EQ(record.count(SCANMSG_SCAN_ENDED), 1);
+}
+
 // Extraction folders of a scan that was killed are removed when the next
 // scan starts; those of a scan still running are left alone.
 TEST_F(ArchiveSafety, KilledScansLeftoversRemovedAtStart) {
