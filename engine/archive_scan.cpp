@@ -110,7 +110,10 @@ public:
     }
     void remove() {
         if (m_path.empty()) return;
-        uint32_t result = platform::removeTree(m_path);
+        // The tree belongs to the archiver's user: removed with the rights
+        // the scan thread gave up.
+        uint32_t result = 0;
+        RunWithSetupRights([&] { result = platform::removeTree(m_path); });
         if (result != 0) {
             SendOVMsg(SCANMSG_DEBUG, u" [ERROR] DoScanInArchive::remove %s failed (%d)",
                       m_path.c_str(), static_cast<int>(result));
@@ -182,10 +185,12 @@ void weigh(const std::u16string& folder, Weight& weight, int depth = 0) {
     } while (find.next(entry) == 0);
 }
 
-bool budgetSpent(const Weight& extra) {
-    return t_nestBytes + extra.bytes >= kNestBudgetBytes ||
-           t_nestFiles + extra.files >= kNestBudgetFiles;
+bool budgetSpent(uint64_t nestBytes, uint64_t nestFiles, const Weight& extra) {
+    return nestBytes + extra.bytes >= kNestBudgetBytes ||
+           nestFiles + extra.files >= kNestBudgetFiles;
 }
+
+bool budgetSpent(const Weight& extra) { return budgetSpent(t_nestBytes, t_nestFiles, extra); }
 
 int freeMegabytes(uint64_t bytes) { return static_cast<int>(bytes / (1024 * 1024)); }
 
@@ -252,9 +257,7 @@ Extraction extract(const std::u16string& archive, const std::string& archiveHost
         options.inputFile = archiveHost;
         options.maxInputCopyBytes = kNestBudgetBytes;
         options.maxFileSizeBytes = kMaxExtractedFileBytes;
-        platform::ChildProcess archiver;
-        if (ArchiverPath().empty() || outputHost.empty() || type == nullptr ||
-            platform::ChildProcess::spawn(argv, options, archiver) != 0) {
+        if (ArchiverPath().empty() || outputHost.empty() || type == nullptr) {
             SendOVMsg(SCANMSG_DEBUG, u" [ERROR] ExtractDlFile::create process failed");
             return Extraction::CannotStart;
         }
@@ -265,6 +268,8 @@ Extraction extract(const std::u16string& archive, const std::string& archiveHost
         uint64_t freeBytes = 0;
         auto lastWeighed = std::chrono::steady_clock::now();
         const std::u16string folder = output.path();
+        const uint64_t nestBytes = t_nestBytes;
+        const uint64_t nestFiles = t_nestFiles;
         auto shouldStop = [&]() {
             if (RunFlag() == 0) return true;
             const auto now = std::chrono::steady_clock::now();
@@ -276,7 +281,7 @@ Extraction extract(const std::u16string& archive, const std::string& archiveHost
             }
             Weight weight;
             weigh(folder, weight);
-            if (budgetSpent(weight)) {
+            if (budgetSpent(nestBytes, nestFiles, weight)) {
                 stopReason = Extraction::OverBudget;
                 return true;
             }
@@ -287,7 +292,23 @@ Extraction extract(const std::u16string& archive, const std::string& archiveHost
         const auto left =
             deadline > now ? std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now)
                            : std::chrono::milliseconds(0);
-        const uint32_t waited = archiver.wait(left, shouldStop);
+        // Started, waited for and ended with the rights the scan thread
+        // gave up: to run it as a user of its own, and to end that user's
+        // processes.
+        uint32_t started = 0;
+        uint32_t waited = 0;
+        uint32_t exitCode = 0;
+        RunWithSetupRights([&] {
+            platform::ChildProcess archiver;
+            started = platform::ChildProcess::spawn(argv, options, archiver);
+            if (started != 0) return;
+            waited = archiver.wait(left, shouldStop);
+            exitCode = archiver.exitCode();
+        });
+        if (started != 0) {
+            SendOVMsg(SCANMSG_DEBUG, u" [ERROR] ExtractDlFile::create process failed");
+            return Extraction::CannotStart;
+        }
         if (waited == platform::kErrorWaitTimeout) {
             SendOVMsg(SCANMSG_DEBUG,
                       u"DoScanInArchive:: extraction ran out of time and was stopped, only what "
@@ -311,7 +332,6 @@ Extraction extract(const std::u16string& archive, const std::string& archiveHost
             return Extraction::LowSpace;
         }
         if (waited != 0) return Extraction::Stopped;
-        const uint32_t exitCode = archiver.exitCode();
         if (exitCode == 0) return Extraction::Done;
 
         SendOVMsg(SCANMSG_DEBUG, u"DoScanInArchive:: archiver exit code %d",

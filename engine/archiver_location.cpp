@@ -11,8 +11,13 @@
 // when it was killed are removed first.
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/scan_codes.h"
@@ -124,7 +129,69 @@ std::u16string prepareExtractionFolder() {
     return folder;
 }
 
+// The thread that keeps the rights of the scan run's setup for the work of
+// RunWithSetupRights, one piece of work at a time.
+class SetupRightsThread {
+public:
+    SetupRightsThread() : m_thread([this] { serve(); }) {}
+    ~SetupRightsThread() {
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_ending = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+    }
+    SetupRightsThread(const SetupRightsThread&) = delete;
+    SetupRightsThread& operator=(const SetupRightsThread&) = delete;
+
+    bool isThisThread() const { return std::this_thread::get_id() == m_thread.get_id(); }
+
+    void run(const std::function<void()>& work) {
+        std::unique_lock<std::mutex> guard(m_lock);
+        m_wake.wait(guard, [this] { return m_work == nullptr; });
+        m_work = &work;
+        m_done = false;
+        m_wake.notify_all();
+        m_wake.wait(guard, [this] { return m_done; });
+        m_work = nullptr;
+        m_wake.notify_all();
+    }
+
+private:
+    void serve() {
+        std::unique_lock<std::mutex> guard(m_lock);
+        for (;;) {
+            m_wake.wait(guard, [this] { return m_ending || (m_work != nullptr && !m_done); });
+            if (m_work == nullptr || m_done) return;  // ending with nothing to do
+            const std::function<void()>* work = m_work;
+            guard.unlock();
+            (*work)();
+            guard.lock();
+            m_done = true;
+            m_wake.notify_all();
+        }
+    }
+
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    const std::function<void()>* m_work = nullptr;
+    bool m_done = false;
+    bool m_ending = false;
+    std::thread m_thread;
+};
+
+std::unique_ptr<SetupRightsThread> g_setupRights;
+
 }  // namespace
+
+void RunWithSetupRights(const std::function<void()>& work) {
+    if (!g_setupRights || g_setupRights->isThisThread()) {
+        work();
+        return;
+    }
+    g_setupRights->run(work);
+}
 
 const std::u16string& TempFolderPath() { return g_tempFolder; }
 const std::u16string& ExtractionFolderPath() { return g_extractionFolder; }
@@ -134,6 +201,7 @@ void SetArchiverCandidates(std::vector<std::string> paths) { g_archiverPaths = s
 void ResetArchiverCandidates() { g_archiverPaths = kArchiverPaths; }
 
 void ForgetUnzipRes() {
+    g_setupRights.reset();
     if (!g_extractionFolder.empty()) {
         const uint32_t result = platform::removeTree(g_extractionFolder);
         if (result != 0 && result != platform::kErrorPathNotFound &&
@@ -157,6 +225,9 @@ int32_t LoadUnzipRes() {
     g_tempFolder = temp;
     SendOVMsg(SCANMSG_DEBUG, u" [DEBUG] LoadUnzipRes::Temp Path: %s", g_tempFolder.c_str());
 
+    // Started here, on the thread that sets the scan run up, before the
+    // scan thread gives up the rights the archiver's start needs.
+    g_setupRights = std::make_unique<SetupRightsThread>();
     g_extractionFolder = prepareExtractionFolder();
     if (g_extractionFolder.empty()) {
         SendOVMsg(SCANMSG_DEBUG,

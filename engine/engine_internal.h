@@ -3,6 +3,7 @@
 // the same code as a static library.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -38,6 +39,12 @@ const std::string& ArchiverPath();
 // The private folder of this scan run that archives are extracted into
 // (Windows form; empty when none could be made). Removed at the end of the run.
 const std::u16string& ExtractionFolderPath();
+// Runs work on a thread that LoadUnzipRes starts on the thread setting the
+// scan run up, before the scan thread exists, so that it keeps the rights
+// the scan thread gives up: starting the archiver as a user of its own,
+// ending that user's processes, removing what it wrote. Blocks until the
+// work is done; runs it on the calling thread when no such thread runs.
+void RunWithSetupRights(const std::function<void()>& work);
 // Where LoadUnzipRes looks for 7-Zip, in order (host paths); for tests.
 void SetArchiverCandidates(std::vector<std::string> paths);
 void ResetArchiverCandidates();

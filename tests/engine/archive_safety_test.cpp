@@ -3,7 +3,9 @@
 // only from a trusted place and run confined, the budget of a nest of
 // archives, and extraction folders that never outlive a scan.
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -278,6 +280,30 @@ TEST_F(ArchiveSafety, RootExtractsInItsRuntimeFolderNotInTmpdir) {
                      trace.find("\\run\\extract\\scan-") != std::string::npos;
     EXPECT_TRUE(inRuntime);
     EXPECT_TRUE(fs::is_empty(m_box.tempFolder()));
+}
+
+// The scan thread may give up every capability but reading and looking
+// into processes: the archiver is still started as its own user, ended and
+// its folder removed, with the rights the setup kept.
+TEST_F(ArchiveSafety, ArchiveScannedWhenTheScanThreadKeepsOnlyReading) {
+    const fs::path from = m_box.folder("work/reduced");
+    m_box.plant(from / "deep" / "found.exe", "member found by a reduced scan thread");
+    ASSERT_TRUE(makeArchive(m_drive / "reduced.zip", from, {"deep/found.exe"}, "zip"));
+    bool reduced = false;
+    ScanRecord record = m_box.runFull(u"X:\\", [&](uint32_t code, const std::u16string&) {
+        if (code != SCANMSG_SCAN_TYPE || reduced) return;
+        // On the scan thread: capset acts on the calling thread only.
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+        const uint32_t kept = (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_SYS_PTRACE);
+        data[0].effective = kept;
+        data[0].permitted = kept;
+        reduced = ::syscall(SYS_capset, &header, data) == 0;
+    });
+    ASSERT_TRUE(reduced);
+    EXPECT_EQ(record.memberFindings("deep\\found.exe"), 1);
+    EXPECT_FALSE(record.traced("create process failed"));
+    EXPECT_FALSE(record.traced("DoScanInArchive::remove"));
 }
 
 // An archive of more members than the budget of its nest allows is
