@@ -3,9 +3,11 @@
 // the same code as a static library.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "engine/scan_request.h"
 
@@ -39,6 +41,18 @@ std::recursive_mutex& ArchiveLock();
 // (host path of the installed 7-Zip program; empty when none was found).
 const std::u16string& TempFolderPath();
 const std::string& ArchiverPath();
+// The private folder of this scan run that archives are extracted into
+// (Windows form; empty when none could be made). Removed at the end of the run.
+const std::u16string& ExtractionFolderPath();
+// Runs work on a thread that LoadUnzipRes starts on the thread setting the
+// scan run up, before the scan thread exists, so that it keeps the rights
+// the scan thread gives up: starting the archiver as a user of its own,
+// ending that user's processes, removing what it wrote. Blocks until the
+// work is done; runs it on the calling thread when no such thread runs.
+void RunWithSetupRights(const std::function<void()>& work);
+// Where LoadUnzipRes looks for 7-Zip, in order (host paths); for tests.
+void SetArchiverCandidates(std::vector<std::string> paths);
+void ResetArchiverCandidates();
 
 // Blocks the scan thread while the scan is paused (fnPauseOV); returns at
 // once otherwise. Called at every message send and before every read.
@@ -113,6 +127,27 @@ int32_t FindF(const char16_t* folder, int32_t smart);
 int32_t CheckFileExt(char16_t* path);
 int32_t IsArchiveExt(char16_t* path);
 int32_t DoScanInArchive(const char16_t* path);
+
+// The name and location text a finding is reported under. A file extracted
+// from an archive is reported as the archive on disk (the outermost one),
+// with the member, through every inner archive, in the location text
+// ("archive member: inner.zip > docs\eicar.com"), so that deleting or
+// quarantining the finding acts on the file the user has. Any other file
+// keeps its name and extra text.
+class FindingName {
+public:
+    FindingName(const char16_t* name, const char16_t* extra);
+    const char16_t* name() const { return m_inArchive ? m_name.c_str() : m_givenName; }
+    const char16_t* extra() const { return m_inArchive ? m_location.c_str() : m_givenExtra; }
+    bool inArchive() const { return m_inArchive; }
+
+private:
+    const char16_t* m_givenName;
+    const char16_t* m_givenExtra;
+    bool m_inArchive = false;
+    std::u16string m_name;
+    std::u16string m_location;
+};
 
 // ---- Scan routines (full_scan.cpp, threat_scan.cpp, registry_scan.cpp) ----
 

@@ -117,10 +117,11 @@ void ScanHashData(const char16_t* hashText, const char16_t* name, const char16_t
     SendOVMsg(SCANMSG_CURRENT_FILE, u"%s", name);
     if (DatabaseContains(ansiHash.c_str())) {
         SendOVMsg(SCANMSG_DEBUG, u" ScanHashData, step 3");
-        SendOVMsg(SCANMSG_INFECTED_TEXT, u"### %s -> Infected!", name);
+        const FindingName finding(name, extra);
+        SendOVMsg(SCANMSG_INFECTED_TEXT, u"### %s -> Infected!", finding.name());
         SendOVMsg(SCANMSG_DEBUG, u" ScanHashData, step 4");
         SendOVMsg(SCANMSG_THREAT_TYPE, u"Malware");
-        AddFileToReport(name, hashText, u"Malware", extra);
+        AddFileToReport(finding.name(), hashText, u"Malware", finding.extra());
         SendOVMsg(SCANMSG_DEBUG, u" ScanHashData, step 5");
     } else {
         SendOVMsg(SCANMSG_DEBUG, u" ScanHashData, step 6 -> %s OK", name);

@@ -108,6 +108,15 @@ public:
     [[nodiscard]] static uint32_t openInFolder(const EntryInFolder& entry, uint32_t share,
                                                File& out);
 
+    // Creates a log file, opened for reading and writing, as root may in a
+    // folder others could reach: the folder must be a real folder (not a
+    // link), the name is never followed as a link, a new file gets mode
+    // 0600, and an existing one is replaced (emptied) only when it is a
+    // regular file of this user with no other name; anything else there
+    // (a link, a device, a file of someone else) is left untouched and 5
+    // returned. A folder of this user is made readable by its owner only.
+    [[nodiscard]] static uint32_t createLog(std::u16string_view path, uint32_t share, File& out);
+
     bool isOpen() const { return m_fd >= 0; }
     [[nodiscard]] uint32_t read(void* buffer, uint32_t size, uint32_t& bytesRead);
     [[nodiscard]] uint32_t write(const void* data, uint32_t size, uint32_t& bytesWritten);
@@ -242,6 +251,23 @@ std::u16string tempPath();
 // A new private folder (0700) inside the temp folder, made with mkdtemp;
 // its Windows-form path without trailing backslash.
 [[nodiscard]] uint32_t createPrivateTempFolder(std::u16string_view prefix, std::u16string& out);
+// The same inside a given folder (Windows form).
+[[nodiscard]] uint32_t createPrivateFolder(std::u16string_view parent, std::u16string_view prefix,
+                                           std::u16string& out);
+
+// Writing a file in place for the tools, by host path: the content goes to
+// a fresh file made beside the target with an unpredictable name (mkstemp:
+// never an existing file, never through a link), is flushed, and then
+// replaces the target by rename, so the target is either the old file or
+// the whole new one. A link at the target's name is replaced, never
+// followed. The new file keeps the mode of the file it replaces (0644 when
+// there was none). Windows error codes.
+[[nodiscard]] uint32_t replaceHostFile(const std::string& target, std::string_view data);
+// The same with the content and mode of another file (a program copied).
+[[nodiscard]] uint32_t copyHostFileReplacing(const std::string& from, const std::string& target);
+
+// Bytes free for this user on the file system that holds path.
+[[nodiscard]] uint32_t diskFreeBytes(std::u16string_view path, uint64_t& freeBytes);
 
 // ---------------------------------------------------------------------------
 // Writes and deletes on paths other users may control

@@ -72,6 +72,12 @@ std::string installRootHost();
 // folder of someone else is never used).
 std::string runtimeFolderHost();
 
+// A private folder for scratch files of this user that no other user
+// controls (archives are extracted in it): for root "extract" in the
+// runtime folder, for anyone else "orvane-<uid>" in the temp folder. Made
+// 0700 on first use; empty when it cannot be made or is not this user's own.
+std::string scratchFolderHost();
+
 }  // namespace platform
 
 namespace platform {

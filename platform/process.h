@@ -15,7 +15,28 @@ struct SpawnOptions {
                                           // past it fails (EFBIG; SIGXFSZ is ignored)
     bool discardOutput = true;            // stdout and stderr to /dev/null
     bool newProcessGroup = true;          // so a kill reaches the child's children
+
+    // Confinement, for a program that parses hostile input. The child runs
+    // with no capabilities (bounding set dropped too) and no_new_privs, with
+    // PATH and LC_ALL as its whole environment, and gets SIGKILL when the
+    // thread that started it ends. Started by root, it runs as a user and
+    // group id of its own that no account and no other process has; every
+    // process left with that id is killed when the child is reaped.
+    bool confine = false;
+    // A folder (host path, made by the caller) handed to the child: its user
+    // owns it and it is the child's working folder (workingDirectory is then
+    // not used). Empty = none.
+    std::string ownFolder;
+    // A regular file (host path) opened here without following a link and
+    // handed to the child: every argument equal to kInputFileArgument names
+    // it. A confined child of root that could not read the file itself gets
+    // a nameless copy of it, of at most maxInputCopyBytes (112 when larger).
+    std::string inputFile;
+    uint64_t maxInputCopyBytes = 0;  // 0 = no limit
 };
+
+// The argument that stands for SpawnOptions::inputFile in argv.
+inline constexpr char kInputFileArgument[] = "<input-file>";
 
 // A started child process. Killed (SIGKILL to its group) and reaped on
 // destruction if still running. Move-only.
@@ -45,9 +66,27 @@ public:
     void kill();
 
 private:
+    void sweepConfinedUser();
+
     int m_pid = -1;
     uint32_t m_exitCode = 259;
+    int64_t m_confinedUser = -1;  // the user id of a confined child of root
+
+    friend uint32_t runForOutput(const std::vector<std::string>&, const SpawnOptions&,
+                                 std::chrono::milliseconds, std::string&, uint32_t&);
 };
+
+// Runs a program to its end, at most timeout (258 and killed after it), and
+// keeps the first 64 KiB of its standard output. 0 when it ran and ended,
+// with its exit code.
+[[nodiscard]] uint32_t runForOutput(const std::vector<std::string>& argv,
+                                    const SpawnOptions& options, std::chrono::milliseconds timeout,
+                                    std::string& output, uint32_t& exitCode);
+
+// Whether a program file may be run by root: 0 when it (after its links)
+// and every folder above it belong to root and no one else may write to
+// them; 2 when it does not exist, 5 when it is refused.
+[[nodiscard]] uint32_t checkTrustedProgram(const std::string& hostPath);
 
 // Finds a program in PATH; empty when absent.
 std::string findProgramInPath(const std::string& name);

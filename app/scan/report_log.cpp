@@ -4,6 +4,8 @@
 #include <memory>
 
 #include "common/registry_names.h"
+#include "platform/error.h"
+#include "platform/path.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
@@ -78,17 +80,25 @@ void ReportLog::flush() {
 int32_t ReportLog::open(const char16_t* scanTypeText) {
     flush();
     m_file.close();
+    m_openError = 0;
     SetWorkDirToInstallRoot();
     const ReportTime t = m_clock();
-    std::u16string folder = platform::currentDirectory();
-    while (!folder.empty() && (folder.back() == u'\\' || folder.back() == u'/')) folder.pop_back();
-    m_path = folder + u"\\logs\\" + ReportLogFileName(t);
-
-    platform::File file;
-    if (platform::File::open(m_path, platform::kGenericRead | platform::kGenericWrite,
-                             platform::kShareRead | platform::kShareWrite,
-                             platform::Disposition::CreateAlways, file) != 0)
+    // Only ever into the installation's own logs folder: never into whatever
+    // folder the process happens to be in when the registry names none.
+    const std::u16string folder = ReportLogsFolder();
+    if (folder.empty()) {
+        m_path.clear();
+        m_openError = platform::kErrorPathNotFound;
         return 0;
+    }
+    m_path = folder + u"\\" + ReportLogFileName(t);
+
+    // Created without following a link planted at its name, readable by its
+    // owner only; an earlier report is replaced only when it is a file of ours.
+    platform::File file;
+    m_openError =
+        platform::File::createLog(m_path, platform::kShareRead | platform::kShareWrite, file);
+    if (m_openError != 0) return 0;
     m_file = std::move(file);
 
     const char16_t* type = scanTypeText ? scanTypeText : u"";
@@ -164,6 +174,24 @@ int32_t WriteReportLine(const char16_t* text, int32_t debug) {
 
 int32_t WriteReportFooter(int32_t objectsScanned, int32_t infectedCount) {
     return DefaultReportLog().writeFooter(objectsScanned, infectedCount);
+}
+
+std::u16string ReportLogsFolder() {
+    const std::u16string program = ReadInstallPath();
+    if (program.size() <= 3) return {};
+    const uint32_t programAttributes = platform::getFileAttributes(program);
+    if (programAttributes == platform::kInvalidAttributes ||
+        (programAttributes & platform::kAttrDirectory) == 0)
+        return {};
+    const std::u16string root = platform::parentPath(program);
+    if (root.empty() || root == program) return {};
+    const std::u16string logs = platform::joinPath(root, u"logs");
+    const uint32_t attributes = platform::getFileAttributes(logs);
+    if (attributes == platform::kInvalidAttributes ||
+        (attributes & platform::kAttrReparsePoint) != 0 ||
+        (attributes & platform::kAttrDirectory) == 0)
+        return {};
+    return logs;
 }
 
 void SetWorkDirToInstallRoot() {

@@ -38,9 +38,10 @@ public:
     ReportLog(const ReportLog&) = delete;
     ReportLog& operator=(const ReportLog&) = delete;
 
-    // Moves to the install root, creates (replaces) logs\Orvane_*.log and
-    // writes the header. 1, or 0 when the file cannot be created (every
-    // later write is then skipped).
+    // Moves to the install root, creates (replaces) logs\Orvane_*.log in the
+    // installation's logs folder and writes the header. 1, or 0 when there
+    // is no installation or the file cannot be created (every later write
+    // is then skipped).
     int32_t open(const char16_t* scanTypeText);
     // A report line, or a debug line ("*** DEBUG *** " first). 1, or 0 for
     // a null text or when no log is open. A report line is in the file when
@@ -53,6 +54,9 @@ public:
     int32_t writeFooter(int32_t objectsScanned, int32_t infectedCount);
 
     bool isOpen() const { return m_file.isOpen(); }
+    // Why the last open failed (a Windows error code; 3 when there is no
+    // installation with a logs folder); 0 after a successful open.
+    uint32_t openError() const { return m_openError; }
     // Windows form of the open (or last) log; empty before the first open.
     const std::u16string& path() const { return m_path; }
 
@@ -65,6 +69,7 @@ private:
     std::string m_pending;  // debug lines not yet written
     std::chrono::steady_clock::time_point m_lastFlush{};
     std::u16string m_path;
+    uint32_t m_openError = 0;
 };
 
 // The log of the running scan, over which the free functions below work.
@@ -75,6 +80,11 @@ void ResetDefaultReportLog(ReportClock clock = CurrentUtcTime);
 int32_t OpenReportLog(const char16_t* scanTypeText);
 int32_t WriteReportLine(const char16_t* text, int32_t debug);
 int32_t WriteReportFooter(int32_t objectsScanned, int32_t infectedCount);
+
+// The logs folder of the installation the registry value "Path" names (the
+// program folder's sibling "logs"); empty when there is no such
+// installation, or "logs" is missing or not a real folder.
+std::u16string ReportLogsFolder();
 
 // Working directory from the registry value "Path" (the program folder),
 // when it is longer than 3 characters: the install root (its parent), or the

@@ -38,9 +38,8 @@ int32_t CAppLog::Open(const char16_t* fileName) {
     file.close();
     path = (fileName != nullptr && *fileName != 0) ? std::u16string(fileName) : u"errors.log";
     if (path.size() > 260) path.resize(260);
-    if (platform::File::open(path, platform::kGenericRead | platform::kGenericWrite,
-                             platform::kShareRead | platform::kShareWrite,
-                             platform::Disposition::CreateAlways, file) != 0) {
+    // Private (0600) and never through a link planted at its name.
+    if (platform::File::createLog(path, platform::kShareRead | platform::kShareWrite, file) != 0) {
         enabled = 0;
         return -1;
     }

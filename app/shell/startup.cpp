@@ -64,9 +64,9 @@ bool EnableStartupPrivileges(std::u16string* failed) {
 bool StartupLog::Open(const std::u16string& path) {
     std::lock_guard<std::mutex> guard(m_lock);
     m_file.close();
-    return platform::File::open(path, platform::kGenericRead | platform::kGenericWrite,
-                                platform::kShareRead | platform::kShareWrite,
-                                platform::Disposition::CreateAlways, m_file) == 0;
+    // Private (0600) and never through a link planted at its name.
+    return platform::File::createLog(path, platform::kShareRead | platform::kShareWrite, m_file) ==
+           0;
 }
 
 void StartupLog::Close() {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -190,16 +191,31 @@ std::u16string tempPath() {
 }
 
 uint32_t createPrivateTempFolder(std::u16string_view prefix, std::u16string& out) {
+    return createPrivateFolder(tempPath(), prefix, out);
+}
+
+uint32_t createPrivateFolder(std::u16string_view parent, std::u16string_view prefix,
+                             std::u16string& out) {
     out.clear();
     for (char16_t c : prefix)
         if (c == u'\\' || c == u'/' || c == 0) return report(kErrorInvalidName);
-    std::string folder = toHostPath(tempPath());
+    std::string folder = toHostPath(parent);
     if (folder.empty()) return report(kErrorPathNotFound);
     std::string templ = detail::joinHost(folder, detail::windowsNameToHost(prefix) + "XXXXXX");
     std::vector<char> name(templ.begin(), templ.end());
     name.push_back(0);
     if (!::mkdtemp(name.data())) return report(errorFromErrno(errno));
     out = toWindowsPath(name.data());
+    return report(kErrorSuccess);
+}
+
+uint32_t diskFreeBytes(std::u16string_view path, uint64_t& freeBytes) {
+    freeBytes = 0;
+    std::string host = toHostPath(path);
+    if (host.empty()) return report(kErrorPathNotFound);
+    struct statvfs fs {};
+    if (::statvfs(host.c_str(), &fs) != 0) return report(detail::pathFailure(errno, host));
+    freeBytes = static_cast<uint64_t>(fs.f_bavail) * static_cast<uint64_t>(fs.f_frsize);
     return report(kErrorSuccess);
 }
 

@@ -385,6 +385,8 @@ bool isPseudoFileSystemFolder(std::u16string_view windowsPath) {
     if (host.empty()) return false;
     host = normaliseHost(host);
     if (host.empty()) return false;
+    // Archives extracted by root land in the runtime folder under /run.
+    if (detail::isInScratchFolder(host)) return false;
     const DriveMapping* drive = holdingDrive(map, host);
     for (std::string_view pseudo : {"/proc", "/sys", "/dev", "/run"}) {
         // Removable media mounted under /run/media are drives of their own.

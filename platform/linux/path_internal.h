@@ -26,4 +26,8 @@ std::string joinHost(const std::string& folder, std::string_view name);
 // instead of making its own.
 std::string toHostPathLooked(std::u16string_view windowsPath, struct stat& looked, bool& valid);
 
+// Whether a host path lies in the folder where archives are extracted
+// (scratchFolderHost), which may sit in /run: its trees are walked.
+bool isInScratchFolder(std::string_view hostPath);
+
 }  // namespace platform::detail

@@ -1,10 +1,13 @@
-// Finding a program in PATH, as the shell would, without running a shell.
+// Finding a program in PATH, as the shell would, without running a shell;
+// and whether a program file is fit to be run by root.
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <string>
 
+#include "platform/error.h"
 #include "platform/process.h"
 
 namespace platform {
@@ -47,6 +50,44 @@ std::string findProgramInPath(const std::string& name) {
         start = end + 1;
     }
     return {};
+}
+
+namespace {
+// Owned by root and writable by no one else.
+bool rootOnlyWritable(const struct stat& st) {
+    return st.st_uid == 0 && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+}  // namespace
+
+uint32_t checkTrustedProgram(const std::string& hostPath) {
+    struct stat st {};
+    if (hostPath.empty() || hostPath[0] != '/' || ::lstat(hostPath.c_str(), &st) != 0)
+        return setLastError(kErrorFileNotFound), kErrorFileNotFound;
+    // A link is judged by where it leads, and so is every folder on the way
+    // there: anyone who could write one of them could swap the program.
+    char resolved[PATH_MAX];
+    if (::realpath(hostPath.c_str(), resolved) == nullptr)
+        return setLastError(kErrorFileNotFound), kErrorFileNotFound;
+    std::string path(resolved);
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || !rootOnlyWritable(st) ||
+        (st.st_mode & S_IXUSR) == 0)
+        return setLastError(kErrorAccessDenied), kErrorAccessDenied;
+    // The program's own folder is written by root alone; a folder further
+    // up may be shared if it is sticky (as /tmp), where no one can move a
+    // folder of root's.
+    bool ownFolder = true;
+    while (path.size() > 1) {
+        size_t slash = path.find_last_of('/');
+        path = slash == 0 ? std::string("/") : path.substr(0, slash);
+        if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != 0)
+            return setLastError(kErrorAccessDenied), kErrorAccessDenied;
+        const bool sharedButSticky = !ownFolder && (st.st_mode & S_ISVTX) != 0;
+        if (!rootOnlyWritable(st) && !sharedButSticky)
+            return setLastError(kErrorAccessDenied), kErrorAccessDenied;
+        ownFolder = false;
+    }
+    setLastError(kErrorSuccess);
+    return kErrorSuccess;
 }
 
 }  // namespace platform

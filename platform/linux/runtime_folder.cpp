@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/fs.h"
+#include "platform/linux/path_internal.h"
 #include "platform/path.h"
 
 namespace platform {
@@ -44,5 +46,38 @@ std::string runtimeFolderHost() {
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     return ensurePrivateFolder(folder) ? folder : std::string();
 }
+
+namespace {
+std::string chosenScratchFolder() {
+    std::string folder;
+    if (::geteuid() == 0) {
+        folder = chosenFolder();
+        while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+        folder += "/extract";
+    } else {
+        folder = toHostPath(tempPath());
+        if (folder.empty()) return {};
+        while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+        folder += "/orvane-" + std::to_string(::geteuid());
+    }
+    return folder;
+}
+}  // namespace
+
+std::string scratchFolderHost() {
+    if (::geteuid() == 0 && runtimeFolderHost().empty()) return {};
+    std::string folder = chosenScratchFolder();
+    if (folder.empty()) return {};
+    return ensurePrivateFolder(folder) ? folder : std::string();
+}
+
+namespace detail {
+bool isInScratchFolder(std::string_view hostPath) {
+    const std::string folder = chosenScratchFolder();
+    if (folder.empty() || hostPath.size() < folder.size()) return false;
+    if (hostPath.substr(0, folder.size()) != folder) return false;
+    return hostPath.size() == folder.size() || hostPath[folder.size()] == '/';
+}
+}  // namespace detail
 
 }  // namespace platform

@@ -28,6 +28,17 @@ struct ScanArchivesCase {
 };
 constexpr ScanArchivesCase kScanArchivesCases[] = {{1, 1, 0}, {0, 0, 1}};
 
+// Puts the archiver's program list in place for the life of the object.
+class ArchiverCandidatesFor {
+public:
+    explicit ArchiverCandidatesFor(std::vector<std::string> paths) {
+        SetArchiverCandidates(std::move(paths));
+    }
+    ~ArchiverCandidatesFor() { ResetArchiverCandidates(); }
+    ArchiverCandidatesFor(const ArchiverCandidatesFor&) = delete;
+    ArchiverCandidatesFor& operator=(const ArchiverCandidatesFor&) = delete;
+};
+
 class ArchiveScan : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -56,6 +67,20 @@ protected:
         return archive;
     }
 
+    // A stand-in archiver the engine accepts: root's, in a folder of root's,
+    // showing a 7-Zip version when run without arguments and running body
+    // (shell text) otherwise, as the archiver's own user.
+    fs::path trustedStandIn(const std::string& folder, const std::string& body) {
+        const fs::path dir = m_box.folder(folder);
+        const fs::path file = dir / "7zz";
+        m_box.write(file, "#!/bin/sh\nif [ $# -eq 0 ]; then echo '7-Zip (z) 26.02 (x64)'; exit 0; fi\n" +
+                              body);
+        ::chmod(file.c_str(), 0755);
+        ::chmod(dir.c_str(), 0755);
+        ::chmod(m_box.root().c_str(), 0711);
+        return file;
+    }
+
     ScanSandbox m_box;
     fs::path m_drive;
     fs::path m_work;
@@ -73,9 +98,11 @@ TEST_F(ArchiveScan, ContentsFoundOnlyWithScanArchives) {
     for (const auto& c : kScanArchivesCases) {
         m_box.setSetting(names::kScanArchives, c.scanArchives);
         ScanRecord record = m_box.runFull(u"X:\\");
-        EXPECT_EQ(record.findings("payload.exe"), 2 * c.members) << c.scanArchives;
-        EXPECT_EQ(record.findings("x:\\box.zip"), c.archives) << c.scanArchives;
-        EXPECT_EQ(record.findings("x:\\box.7z"), c.archives) << c.scanArchives;
+        // A member is reported under the archive on disk, the member named
+        // in the location text.
+        EXPECT_EQ(record.memberFindings("payload.exe"), 2 * c.members) << c.scanArchives;
+        EXPECT_EQ(record.findings("x:\\box.zip"), 1) << c.scanArchives;
+        EXPECT_EQ(record.findings("x:\\box.7z"), 1) << c.scanArchives;
         EXPECT_EQ(record.count(SCANMSG_SCAN_ENDED), 1);
         if (c.scanArchives == 1) {
             EXPECT_TRUE(record.traced("FindF: Scan In Archive: x:\\box.zip "));
@@ -93,8 +120,8 @@ TEST_F(ArchiveScan, EveryArchiveExtractedApartWhateverItsName) {
     fs::copy_file(first, m_box.folder("drive/with blank") / first.filename());
     fs::copy_file(second, m_drive / second.filename());
     ScanRecord record = m_box.runFull(u"X:\\");
-    EXPECT_EQ(record.findings("one.exe"), 1);
-    EXPECT_EQ(record.findings("two.exe"), 1);
+    EXPECT_EQ(record.memberFindings("one.exe"), 1);
+    EXPECT_EQ(record.memberFindings("two.exe"), 1);
     // Each member is matched exactly once: an output folder shared between
     // archives would show the first member again with the second archive.
     EXPECT_EQ(record.infected.size(), 2u);
@@ -157,7 +184,7 @@ TEST_F(ArchiveScan, LargeMemberDoesNotHideTheRest) {
             makeArchive(m_drive / ("large." + type), from, {"a-big.bin", "z-after.exe"}, type));
     }
     ScanRecord record = m_box.runFull(u"X:\\");
-    EXPECT_EQ(record.findings("z-after.exe"), 2);
+    EXPECT_EQ(record.memberFindings("z-after.exe"), 2);
     EXPECT_TRUE(record.traced("members of 5 MiB or more are left out"));
 }
 
@@ -202,16 +229,16 @@ bool ProcessGone(pid_t pid) {
 TEST_F(ArchiveScan, StopKillsTheArchiver) {
     const fs::path archive = archiveOf("stopped.zip", "inside.exe", "never reached", "zip");
     fs::copy_file(archive, m_drive / "stopped.zip");
-    const fs::path bin = m_box.folder("slow-archiver");
-    const fs::path pids = m_box.root() / "archiver.pids";
-    m_box.write(bin / "7zz", "#!/bin/sh\necho $$ > '" + pids.string() +
-                                 ".new'\nsleep 600 &\necho $! >> '" + pids.string() +
-                                 ".new'\nmv '" + pids.string() + ".new' '" + pids.string() +
-                                 "'\nwait\n");
-    fs::permissions(bin / "7zz", fs::perms::owner_all);
-    const char* oldPath = std::getenv("PATH");
-    const std::string savedPath = oldPath ? oldPath : "";
-    ::setenv("PATH", (bin.string() + ":" + savedPath).c_str(), 1);
+    // The stand-in runs as the archiver's own user: it needs a folder it
+    // may write its process ids into.
+    const fs::path pidFolder = m_box.folder("archiver-pids");
+    ::chmod(pidFolder.c_str(), 0777);
+    const fs::path pids = pidFolder / "archiver.pids";
+    const fs::path standIn = trustedStandIn(
+        "slow-archiver", "echo $$ > '" + pids.string() + ".new'\nsleep 600 &\necho $! >> '" +
+                             pids.string() + ".new'\nmv '" + pids.string() + ".new' '" +
+                             pids.string() + "'\nwait\n");
+    ArchiverCandidatesFor candidates({standIn.string()});
 
     std::vector<pid_t> archiver;  // the stand-in and its child
     std::thread stopper;
@@ -229,7 +256,6 @@ TEST_F(ArchiveScan, StopKillsTheArchiver) {
         });
     });
     if (stopper.joinable()) stopper.join();
-    ::setenv("PATH", savedPath.c_str(), 1);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
     ASSERT_EQ(archiver.size(), 2u) << "the stand-in archiver never ran";
     // The stand-in is reaped by the scan; its child by whoever adopted it.
@@ -244,7 +270,7 @@ TEST_F(ArchiveScan, StopKillsTheArchiver) {
         return all;
     }();
     EXPECT_FALSE(record.traced(" ExtractDlFile:: Ended OK"));
-    EXPECT_EQ(record.findings("inside.exe"), 0);
+    EXPECT_EQ(record.memberFindings("inside.exe"), 0);
     EXPECT_EQ(record.count(SCANMSG_SCAN_ENDED), 1);
 }
 
@@ -277,64 +303,69 @@ TEST_F(ArchiveScan, ExtractionLimitsAndFailuresAreTraced) {
     const fs::path archive = archiveOf("limits.zip", "member.exe", "member of limits", "zip");
     fs::copy_file(archive, m_drive / "limits.zip");
     m_box.plant(m_drive / "plain.exe", "a plain file beside the archive");
-    const fs::path runs = m_box.root() / "archiver.runs";
+    const fs::path runFolder = m_box.folder("archiver-runs");
+    ::chmod(runFolder.c_str(), 0777);  // written by the archiver's own user
+    const fs::path runs = runFolder / "archiver.runs";
     // A stand-in archiver that writes one new file at the size limit into
     // its output folder at each run and fails, as 7-Zip does when a write
     // is refused.
-    const fs::path bigWriter = m_box.folder("big-writer");
-    m_box.write(bigWriter / "7zz",
-                "#!/bin/sh\nout=\nfor a; do case \"$a\" in -o*) out=\"${a#-o}\";; esac; done\n"
-                "n=$(cat '" +
-                    runs.string() +
-                    "' 2>/dev/null || echo 0)\n"
-                    "n=$((n + 1))\necho $n > '" +
-                    runs.string() +
-                    "'\n"
-                    "head -c 5242880 /dev/zero > \"$out/big$n.bin\"\nexit 2\n");
-    fs::permissions(bigWriter / "7zz", fs::perms::owner_all);
+    const fs::path bigWriter = trustedStandIn(
+        "big-writer",
+        "out=\nfor a; do case \"$a\" in -o*) out=\"${a#-o}\";; esac; done\n"
+        "n=$(cat '" +
+            runs.string() +
+            "' 2>/dev/null || echo 0)\n"
+            "n=$((n + 1))\necho $n > '" +
+            runs.string() +
+            "'\n"
+            "head -c 5242880 /dev/zero > \"$out/big$n.bin\"\nexit 2\n");
     const fs::path noArchiver = m_box.folder("no-archiver");
     const fs::path notAFolder = m_box.root() / "not-a-folder";
     m_box.write(notAFolder, "a file where the temp folder should be");
-    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
 
     struct Case {
         const char* name;
-        std::string pathVariable;
-        std::string tmpdir;  // empty: the sandbox's
+        std::vector<std::string> archivers;  // empty: the installed 7-Zip
+        std::string tmpdir;  // where extraction folders go; empty: the sandbox's
         std::vector<std::string> traces;
         int runs;  // of the stand-in archiver
         int members;
     } cases[] = {
         {"7-Zip missing",
-         noArchiver.string(),
+         {(noArchiver / "7zz").string()},
          "",
          {" [ERROR] LoadUnzipRes::find resource failed (2)",
           " [ERROR] ExtractDlFile::create process failed"},
          0,
          0},
-        {"no output folder",
-         path,
+        {"no extraction folder",
+         {},
          notAFolder.string(),
-         {" [ERROR] DoScanInArchive::create output folder failed ("},
+         {" [ERROR] LoadUnzipRes::no private extraction folder could be made"},
          0,
          0},
         {"too many large members",
-         bigWriter.string() + ":" + path,
+         {bigWriter.string()},
          "",
          {"DoScanInArchive:: members of 5 MiB or more are left out, extracting again",
           "DoScanInArchive:: too many large members, the rest is not scanned"},
          8,
          0},
-        {"7-Zip itself", path, "", {" ExtractDlFile:: Ended OK, Search Path: "}, 0, 1},
+        {"7-Zip itself", {}, "", {" ExtractDlFile:: Ended OK, Search Path: "}, 0, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove(runs);
         ScanRecord record;
         {
-            ScopedVariable pathVariable("PATH", c.pathVariable);
-            std::optional<ScopedVariable> tmpdir;
-            if (!c.tmpdir.empty()) tmpdir.emplace("TMPDIR", c.tmpdir);
+            std::optional<ArchiverCandidatesFor> archivers;
+            if (!c.archivers.empty()) archivers.emplace(c.archivers);
+            // Root extracts in the runtime folder, anyone else in TMPDIR.
+            std::optional<ScopedVariable> tmpdir, runtime;
+            if (!c.tmpdir.empty()) {
+                tmpdir.emplace("TMPDIR", c.tmpdir);
+                runtime.emplace("ORVANE_RUNTIME_DIR", c.tmpdir);
+            }
             record = m_box.runFull(u"X:\\");
         }
         for (const std::string& trace : c.traces) EXPECT_TRUE(record.traced(trace)) << trace;
@@ -345,7 +376,7 @@ TEST_F(ArchiveScan, ExtractionLimitsAndFailuresAreTraced) {
         for (const std::string& trace : record.traces)
             retries += trace.find("extracting again") != std::string::npos;
         EXPECT_EQ(retries, c.runs > 0 ? c.runs - 1 : 0);
-        EXPECT_EQ(record.findings("member.exe"), c.members);
+        EXPECT_EQ(record.memberFindings("member.exe"), c.members);
         EXPECT_EQ(record.findings("x:\\plain.exe"), 1);
         EXPECT_EQ(record.count(SCANMSG_SCAN_ENDED), 1);
     }
@@ -358,8 +389,9 @@ TEST_F(ArchiveScan, CustomFileArchive) {
     for (const auto& c : kScanArchivesCases) {
         m_box.setSetting(names::kScanArchives, c.scanArchives);
         ScanRecord record = m_box.runCustom(file, u"");
-        EXPECT_EQ(record.findings("picked.exe"), c.members);
-        EXPECT_EQ(record.findings("\\picked.zip"), c.archives);
+        EXPECT_EQ(record.memberFindings("picked.exe"), c.members);
+        // The archive on disk is named by its member's finding or its own.
+        EXPECT_EQ(record.findings("\picked.zip") - record.memberFindings("picked.exe"), c.archives);
     }
 }
 

@@ -107,14 +107,13 @@ TEST(ScanRun, WithoutTheArchiverTheScanStillRuns) {
     const std::string content = "bad";
     install.writeDatabase(enginetest::Md5Upper(content) + "\r\n");
     std::u16string file = install.writeFile("f.bin", content);
-    const char* path = std::getenv("PATH");
-    std::string saved = path ? path : "";
     for (bool withArchiver : {true, false}) {
-        if (!withArchiver) setenv("PATH", "/nonexistent", 1);
+        // 7-Zip is looked for only at its fixed places, never in PATH.
+        if (!withArchiver) SetArchiverCandidates({"/nonexistent/7zz"});
         Recorder recorder;
         CustomScan scan(recorder, file);
         StartOVScan(&scan.request);
-        setenv("PATH", saved.c_str(), 1);
+        ResetArchiverCandidates();
         EXPECT_EQ(Findings(recorder).size(), 1u) << withArchiver;
         bool missingTrace =
             recorder.contains(SCANMSG_DEBUG, u" [ERROR] LoadUnzipRes::find resource failed (2)");

@@ -61,6 +61,21 @@ std::string md5Upper(const std::string& bytes) {
     return text;
 }
 
+int ScanRecord::memberFindings(const std::string& tail) const {
+    // " Infected Generic Malware: <archive> [archive member: <chain>]."
+    int found = 0;
+    for (const auto& line : reportLines) {
+        auto start = line.rfind(" [archive member: ");
+        if (start == std::string::npos || line.size() < 2) continue;
+        start += 18;
+        const std::string chain = line.substr(start, line.size() - 2 - start);
+        if (chain.size() >= tail.size() &&
+            chain.compare(chain.size() - tail.size(), tail.size(), tail) == 0)
+            ++found;
+    }
+    return found;
+}
+
 bool haveArchiver() { return fs::exists("/usr/bin/7zz"); }
 
 bool makeArchive(const fs::path& archive, const fs::path& fromFolder,
@@ -95,6 +110,12 @@ ScanSandbox::ScanSandbox() {
     }
     ::setenv("ORVANE_REGISTRY", (m_root / "registry.db").c_str(), 1);
     ::setenv("TMPDIR", tempFolder().c_str(), 1);
+    // Root extracts archives in the runtime folder: one of the sandbox's own.
+    if (const char* old = std::getenv("ORVANE_RUNTIME_DIR")) {
+        m_hadRuntimeDir = true;
+        m_oldRuntimeDir = old;
+    }
+    ::setenv("ORVANE_RUNTIME_DIR", (m_root / "run").c_str(), 1);
     platform::resetRegistryConnection();
 
     const std::u16string binPath = platform::toUtf16((m_root / "bin").string());
@@ -115,6 +136,11 @@ ScanSandbox::~ScanSandbox() {
         ::setenv("TMPDIR", m_oldTmpdir.c_str(), 1);
     } else {
         ::unsetenv("TMPDIR");
+    }
+    if (m_hadRuntimeDir) {
+        ::setenv("ORVANE_RUNTIME_DIR", m_oldRuntimeDir.c_str(), 1);
+    } else {
+        ::unsetenv("ORVANE_RUNTIME_DIR");
     }
     platform::resetRegistryConnection();
     std::error_code ignored;
@@ -217,7 +243,16 @@ ScanRecord ScanSandbox::run(ScanRequest& request,
 std::vector<std::string> ScanSandbox::tempLeftovers() const {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(tempFolder())) {
+        // The private scratch folder of a user other than root may stay,
+        // as long as it is empty.
+        if (entry.path().filename().string().rfind("orvane-", 0) == 0 && fs::is_empty(entry.path()))
+            continue;
         names.push_back(entry.path().filename().string());
+    }
+    // Extraction folders of root, in the runtime folder.
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(m_root / "run" / "extract", ignored)) {
+        names.push_back("run/extract/" + entry.path().filename().string());
     }
     return names;
 }

@@ -29,6 +29,9 @@ struct ScanRecord {
     int count(uint32_t code) const;
     // Report lines whose path ends in this name (a base name or a tail).
     int findings(const std::string& tail) const;
+    // Report lines whose location text names this archive member (the
+    // tail of the member chain, "inner.zip > a.exe" or "a.exe").
+    int memberFindings(const std::string& tail) const;
     bool traced(const std::string& text) const;  // a trace that contains text
 };
 
@@ -75,6 +78,8 @@ private:
     std::string m_oldTmpdir;
     bool m_hadRegistry = false;
     bool m_hadTmpdir = false;
+    std::string m_oldRuntimeDir;
+    bool m_hadRuntimeDir = false;
     std::vector<std::string> m_hashes;
 };
 

@@ -7,6 +7,8 @@
 // run must end in bounded time, find exactly what it should, write nothing
 // outside its extraction folders and leave its temp folder empty.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <limits.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -134,11 +136,24 @@ std::multiset<std::string> FoundTags(const std::string& json) {
     const std::string key = "{\"path\":\"";
     for (size_t at = json.find(key); at != std::string::npos; at = json.find(key, at + 1)) {
         const size_t end = json.find("\",", at + key.size());
-        const std::string path = json.substr(at + key.size(), end - at - key.size());
+        std::string path = json.substr(at + key.size(), end - at - key.size());
+        // A member of an archive carries its name in the location text.
+        const std::string member = "\"location\":\"archive member: ";
+        const size_t located = json.find(member, at);
+        if (located != std::string::npos && located < json.find('}', at)) {
+            const size_t from = located + member.size();
+            path = json.substr(from, json.find('"', from) - from);
+            const size_t inner = path.rfind(" > ");
+            if (inner != std::string::npos) path = path.substr(inner + 3);
+        }
         // Only the file's own name: a folder's random name may hold "qz"
-        // too. A separator is an escaped backslash in the JSON text.
-        const size_t slash = path.rfind("\\\\");
-        const std::string name = slash == std::string::npos ? path : path.substr(slash + 2);
+        // too. A separator is an escaped backslash in the JSON text, or a
+        // slash inside an archive.
+        const auto after = [&](const std::string& separator) {
+            const size_t at = path.rfind(separator);
+            return at == std::string::npos ? 0 : at + separator.size();
+        };
+        const std::string name = path.substr(std::max(after("\\\\"), after("/")));
         for (size_t t = name.find("qz"); t != std::string::npos; t = name.find("qz", t + 1)) {
             if (t + 4 <= name.size()) tags.insert(name.substr(t, 4));
         }
@@ -192,6 +207,7 @@ protected:
         m_temp = m_install.root() / "temp";
         fs::create_directories(m_tree);
         fs::create_directories(m_temp);
+        fs::create_directories(m_install.root() / "run");
         m_install.setSetting(names::kScanArchives, 1);
         m_install.setSetting(names::kSmartExt, 1);
         m_install.setSetting(names::kDebug, 1);
@@ -401,6 +417,8 @@ TEST_F(HostileTree, ScanEndsFindsThePlantedFilesAndWritesNothingOutside) {
     const std::string oldTmp = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
     const bool hadTmp = std::getenv("TMPDIR") != nullptr;
     ::setenv("TMPDIR", m_temp.c_str(), 1);
+    // Root extracts archives in the runtime folder: one inside the install.
+    ::setenv("ORVANE_RUNTIME_DIR", (m_install.root() / "run").c_str(), 1);
     const auto started = std::chrono::steady_clock::now();
     tooltest::ChildResult run = tooltest::runChild({"orvane-scan",
                             {"--json", "--folder", m_tree.string()},
@@ -414,6 +432,7 @@ TEST_F(HostileTree, ScanEndsFindsThePlantedFilesAndWritesNothingOutside) {
     } else {
         ::unsetenv("TMPDIR");
     }
+    ::unsetenv("ORVANE_RUNTIME_DIR");
     stop = true;
     flicker.join();
 
@@ -445,6 +464,9 @@ TEST_F(HostileTree, ScanEndsFindsThePlantedFilesAndWritesNothingOutside) {
         parentAfter.insert(entry.path().string());
     EXPECT_EQ(parentAfter, parentBefore);
     EXPECT_TRUE(fs::is_empty(m_temp)) << "the run left files in its TMPDIR";
+    std::error_code ignored;
+    EXPECT_TRUE(fs::is_empty(m_install.root() / "run" / "extract", ignored))
+        << "the run left extraction folders";
 }
 
 }  // namespace

@@ -38,6 +38,20 @@ std::multiset<std::string> foundNames(const std::string& json) {
             if (json[i] == '\\' && i + 1 < json.size()) ++i;
             path += json[i];
         }
+        // A member of an archive is named in the location text, after the
+        // archives it lies in: "archive member: inner.zip > docs\\a.exe".
+        const size_t end = json.find('}', at);
+        const std::string member = "\"location\":\"archive member: ";
+        const size_t located = json.find(member, at);
+        if (located != std::string::npos && located < end) {
+            path.clear();
+            for (size_t i = located + member.size(); i < json.size() && json[i] != '"'; ++i) {
+                if (json[i] == '\\' && i + 1 < json.size()) ++i;
+                path += json[i];
+            }
+            const size_t nested = path.rfind(" > ");
+            if (nested != std::string::npos) path = path.substr(nested + 3);
+        }
         names.insert(path.substr(path.find_last_of('\\') + 1));
     }
     return names;
@@ -57,6 +71,7 @@ protected:
         m_tree = m_root / "tree";
         m_registry.emplace("ORVANE_REGISTRY", (m_root / "registry.db").string());
         m_tmpdir.emplace("TMPDIR", (m_root / "temp").string());
+        m_runtime.emplace("ORVANE_RUNTIME_DIR", (m_root / "run").string());
         platform::resetRegistryConnection();
         ASSERT_EQ(
             platform::writeString(platform::RegRoot::LocalMachine, names::kProductKey,
@@ -69,6 +84,7 @@ protected:
     void TearDown() override {
         m_registry.reset();
         m_tmpdir.reset();
+        m_runtime.reset();
         platform::resetRegistryConnection();
     }
 
@@ -140,6 +156,10 @@ protected:
         for (const auto& entry : fs::directory_iterator(m_root / "temp")) {
             names.push_back(entry.path().filename().string());
         }
+        std::error_code ignored;
+        for (const auto& entry : fs::directory_iterator(m_root / "run" / "extract", ignored)) {
+            names.push_back("run/extract/" + entry.path().filename().string());
+        }
         return names;
     }
 
@@ -149,6 +169,7 @@ protected:
     std::optional<EnvironmentValue> m_registry;
     std::optional<EnvironmentValue> m_tmpdir;
     std::vector<std::string> m_hashes;
+    std::optional<EnvironmentValue> m_runtime;
 };
 
 const std::multiset<std::string> kFoundInFolder = {

@@ -1,5 +1,6 @@
 // orvane-scan: scans files, folders, drives or the system's usual hiding
 // places with the Orvane engine, from a terminal or a script.
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -17,11 +18,13 @@
 #include "platform/library.h"
 #include "platform/path.h"
 #include "platform/registry.h"
+#include "platform/stop_requests.h"
 #include "platform/text.h"
 #include "tools/orvane-scan/json_text.h"
 #include "tools/orvane-scan/options.h"
 #include "tools/orvane-scan/quarantine_findings.h"
 #include "tools/orvane-scan/scan_session.h"
+#include "tools/orvane-scan/terminal_text.h"
 
 namespace {
 
@@ -41,8 +44,9 @@ struct ScanJob {
     std::string problem;    // set when the job cannot run
 };
 
+// Messages name paths the user gave or the scan met: shown escaped.
 void PrintError(const std::string& text) {
-    std::fprintf(stderr, "orvane-scan: %s\n", text.c_str());
+    std::fprintf(stderr, "orvane-scan: %s\n", TerminalText(platform::toUtf16(text)).c_str());
 }
 
 // The engine takes its whole setup (install folder, extension filter,
@@ -202,6 +206,22 @@ int main(int argc, char** argv) {
 
     if (!RegistryReadable()) return kExitFailed;
 
+    // Report logs go only into the installation's own logs folder.
+    if (ReportLogsFolder().empty()) {
+        PrintError(
+            "no installation: the registry value Path (HKLM\\SOFTWARE\\Orvane\\Wardline) "
+            "names no program folder with a logs folder beside it, so the report log cannot be "
+            "written and the scan does not start (run orvane-setup)");
+        return kExitFailed;
+    }
+
+    // Ctrl+C or SIGTERM stops the scan as the application's stop does: the
+    // archiver is killed and its folder removed before the program ends.
+    std::atomic<FnStopOV> stopScan{nullptr};
+    platform::StopRequests stopRequests([&stopScan](int) {
+        if (FnStopOV stop = stopScan.load()) stop();
+    });
+
     // Every path is resolved before the engine moves the working directory.
     std::vector<ScanJob> jobs = PlanJobs(options);
 
@@ -214,6 +234,7 @@ int main(int argc, char** argv) {
     else
         loadError = "cannot load the engine: " + loadError;
     if (engine.isLoaded() && !start) loadError = "the engine has no fnStartOVScan: " + libraryPath;
+    if (start) stopScan = reinterpret_cast<FnStopOV>(engine.symbol("fnStopOV"));
 
     SessionOutput output;
     output.progress =
@@ -224,6 +245,7 @@ int main(int argc, char** argv) {
     bool anyFailed = false;
     std::u16string lastReportName;
     for (const ScanJob& job : jobs) {
+        if (stopRequests.received() != 0) break;
         // A report log is named after the second its scan starts in; a scan
         // of the next PATH waits for a new second rather than replace it.
         while (!lastReportName.empty() && ReportLogFileName(CurrentUtcTime()) == lastReportName)
@@ -242,7 +264,9 @@ int main(int argc, char** argv) {
             outcome = RunScan(start, request, job.typeText, job.drives, output);
             if (!outcome.reportPath.empty())
                 lastReportName = platform::baseName(outcome.reportPath);
-            if (!outcome.ran) {
+            if (!outcome.refused.empty()) {
+                problem = outcome.refused;
+            } else if (!outcome.ran) {
                 problem = outcome.setupText.empty() ? std::string("the scan could not start")
                                                     : platform::toUtf8(outcome.setupText);
             }
@@ -262,7 +286,8 @@ int main(int argc, char** argv) {
             std::printf("Scan Finished!, %d Object Scanned, %d Infected Found.\n", outcome.objects,
                         outcome.infected);
             if (!outcome.reportPath.empty())
-                std::printf("Report: %s\n", HostForm(outcome.reportPath).c_str());
+                std::printf("Report: %s\n",
+                            TerminalText(platform::toUtf16(HostForm(outcome.reportPath))).c_str());
             else
                 std::printf("Report: not written (the logs folder could not be used)\n");
             std::fflush(stdout);
@@ -270,6 +295,10 @@ int main(int argc, char** argv) {
         if (options.quarantine && exitCode == kExitFound && !outcome.reportPath.empty() &&
             QuarantineReportFindings(outcome.reportPath, !options.json && !options.quiet) != 0)
             anyFailed = true;
+    }
+    if (const int signal = stopRequests.received(); signal != 0) {
+        PrintError("stopped by signal " + std::to_string(signal));
+        return 128 + signal;
     }
     if (anyFound) return kExitFound;
     if (anyFailed) return kExitFailed;

@@ -38,7 +38,13 @@ const char kUsage[] =
     "\n"
     "Exit status: 0 nothing found, 1 something found, 2 a scan could not run (the\n"
     "reason goes to standard error). With several PATHs: 1 when any scan found\n"
-    "something, else 2 when any scan could not run, else 0.\n";
+    "something, else 2 when any scan could not run, else 0. Without an installation\n"
+    "(no logs folder beside the program folder Path names) no scan runs: 2.\n"
+    "SIGINT or SIGTERM stops the scan (the archiver is ended and its folder\n"
+    "removed) and ends the program with 128 + the signal's number.\n"
+    "\n"
+    "Names of files are shown with control characters escaped (<U+001B>) and\n"
+    "bytes that are not UTF-8 as <xFF>.\n";
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include "platform/message.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "tools/orvane-scan/terminal_text.h"
 
 namespace {
 
@@ -116,9 +117,8 @@ private:
         m_outcome.findings.push_back(finding);
         if (!m_output.findings) return;
         clearProgress();
-        std::u16string line = u"FOUND " + finding.type + u": " + finding.path;
-        if (finding.hasLocation) line += u" [" + finding.location + u"]";
-        std::string out = platform::toUtf8(line);
+        std::string out = "FOUND " + TerminalText(finding.type) + ": " + TerminalPath(finding.path);
+        if (finding.hasLocation) out += " [" + TerminalText(finding.location) + "]";
         std::fprintf(stdout, "%s\n", out.c_str());
         std::fflush(stdout);
     }
@@ -130,12 +130,12 @@ private:
         m_lastDraw = now;
         std::u16string file = m_current;
         if (file.size() > 50) file = u"..." + file.substr(file.size() - 47);
-        std::u16string where = m_location;
-        if (!where.empty() && !file.empty()) where += u" ";
-        where += file;
+        std::string where = TerminalText(m_location);
+        if (!where.empty() && !file.empty()) where += " ";
+        where += TerminalPath(file);
         std::string line = std::to_string(m_outcome.objects) + " objects, " +
                            std::to_string(m_outcome.infected) + " infected, " +
-                           Elapsed(now - m_started) + "  " + platform::toUtf8(where);
+                           Elapsed(now - m_started) + "  " + where;
         std::fprintf(stderr, "\r\033[K%s", line.c_str());
         std::fflush(stderr);
         m_drawn = true;
@@ -196,7 +196,22 @@ ScanOutcome RunScan(FnStartOVScan start, ScanRequest& request, const char16_t* s
                                  [&receiver](uint32_t code) { return receiver.wants(code); });
     request.hwndNotify = window;
 
-    if (OpenReportLog(scanTypeText)) outcome.reportPath = DefaultReportLog().path();
+    if (OpenReportLog(scanTypeText)) {
+        outcome.reportPath = DefaultReportLog().path();
+    } else {
+        // Every scan leaves its report; one that could not have it is not run.
+        const std::u16string& path = DefaultReportLog().path();
+        outcome.refused =
+            path.empty() ? std::string(
+                               "no installation with a logs folder: the report log "
+                               "cannot be written")
+                         : "the report log " + TerminalPath(path) + " cannot be created (error " +
+                               std::to_string(DefaultReportLog().openError()) +
+                               "); it is never written through a link or over a file of "
+                               "someone else";
+        platform::destroyWindow(window);
+        return outcome;
+    }
     if (!fullScanDrives.empty()) WriteReportLine(fullScanDrives.c_str(), 1);
 
     start(&request);

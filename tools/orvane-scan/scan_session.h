@@ -24,6 +24,7 @@ struct ScanOutcome {
     int32_t hiddenProcesses = 0;
     std::vector<Finding> findings;
     std::u16string reportPath;  // Windows form; empty when the log could not be made
+    std::string refused;        // why the scan was not started (no report log); empty if it was
     double seconds = 0;
 };
 

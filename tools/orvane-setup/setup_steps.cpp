@@ -6,6 +6,7 @@
 #include "common/hash_db_format.h"
 #include "common/registry_names.h"
 #include "platform/error.h"
+#include "platform/fs.h"
 #include "platform/registry.h"
 
 namespace fs = std::filesystem;
@@ -82,6 +83,14 @@ bool createFolders(const fs::path& root, std::string& error) {
             error = "cannot create " + (root / folder).string() + ": " + ec.message();
             return false;
         }
+        // Report logs and traces name what the scans saw: for the owner only.
+        if (std::string_view(folder) == "logs") {
+            fs::permissions(root / folder, fs::perms::owner_all, fs::perm_options::replace, ec);
+            if (ec) {
+                error = "cannot make " + (root / folder).string() + " private: " + ec.message();
+                return false;
+            }
+        }
     }
     return true;
 }
@@ -115,11 +124,10 @@ int copyProgramFiles(const fs::path& from, const fs::path& to, std::string& erro
                 fs::create_symlink(link, dest, ec);
             }
         } else if (entry.is_regular_file(ec)) {
-            fs::path temporary = dest;
-            temporary += ".setup-tmp";
-            fs::copy_file(entry.path(), temporary, fs::copy_options::overwrite_existing, ec);
-            if (!ec) fs::rename(temporary, dest, ec);
-            if (ec) fs::remove(temporary);
+            // Copied beside the target under a fresh name, then renamed.
+            const uint32_t rc =
+                platform::copyHostFileReplacing(entry.path().string(), dest.string());
+            if (rc != 0) ec = std::error_code(EIO, std::generic_category());
             if (!ec) ++copied;
         }
         if (ec) {
@@ -193,22 +201,8 @@ bool installHashDatabase(const fs::path& file, bool& created, std::string& error
     if (fs::exists(file, ec)) return true;
     std::string stored;
     if (!names::scrambleDatabaseText(kStarterDatabase, stored, &error)) return false;
-    fs::path temporary = file;
-    temporary += ".setup-tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(stored.data(), std::streamsize(stored.size()));
-        out.close();
-        if (!out) {
-            error = "cannot write " + temporary.string();
-            fs::remove(temporary, ec);
-            return false;
-        }
-    }
-    fs::rename(temporary, file, ec);
-    if (ec) {
-        error = "cannot write " + file.string() + ": " + ec.message();
-        fs::remove(temporary, ec);
+    if (const uint32_t rc = platform::replaceHostFile(file.string(), stored); rc != 0) {
+        error = "cannot write " + file.string() + " (error " + std::to_string(rc) + ")";
         return false;
     }
     created = true;

@@ -9,6 +9,7 @@
 #include "common/digest_text.h"
 #include "common/hash_db_format.h"
 #include "engine/md5.h"
+#include "platform/fs.h"
 
 namespace {
 bool IsFolder(const std::string& path, std::string& error) {
@@ -47,26 +48,11 @@ bool WriteDatabase(const std::string& path, const std::string& plain, std::strin
         error = "refusing to write " + path + ": " + why;
         return false;
     }
-    const std::string temporary = path + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) {
-            error = temporary + ": " + std::strerror(errno);
-            return false;
-        }
-        out.write(stored.data(), static_cast<std::streamsize>(stored.size()));
-        out.close();
-        if (!out) {
-            error = temporary + ": write error";
-            std::filesystem::remove(temporary);
-            return false;
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(temporary, path, ec);
-    if (ec) {
-        error = path + ": " + ec.message();
-        std::filesystem::remove(temporary, ec);
+    // Written beside the database under a fresh name and renamed over it:
+    // a reader sees the old database or the whole new one, and no link
+    // planted at a guessable name is ever followed.
+    if (const uint32_t rc = platform::replaceHostFile(path, stored); rc != 0) {
+        error = path + ": cannot be written (error " + std::to_string(rc) + ")";
         return false;
     }
     return true;

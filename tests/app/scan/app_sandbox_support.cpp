@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "common/hash_db_format.h"
+#include "app/settings/feedback.h"
 #include "common/registry_names.h"
 #include "platform/path.h"
 #include "platform/registry.h"
@@ -80,6 +81,10 @@ AppSandbox::AppSandbox() {
     platform::resetRegistryConnection();
     platform::RegKey settings;
     (void)platform::RegKey::create(platform::RegRoot::LocalMachine, names::kSettingsKey, settings);
+    // An installation whose one-time feedback offer was already made, so that
+    // the main dialog opens without it.
+    (void)platform::writeDword(platform::RegRoot::LocalMachine, names::kSettingsKey,
+                               names::kFeedBack, kFeedBackShown);
     if (!mapDrive('C', c)) std::abort();
     // Path in the form the installer writes it, after C: moved.
     (void)platform::writeString(platform::RegRoot::LocalMachine, names::kProductKey,
