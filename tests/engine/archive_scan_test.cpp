@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <thread>
@@ -305,20 +306,16 @@ TEST_F(ArchiveScan, ExtractionLimitsAndFailuresAreTraced) {
     m_box.plant(m_drive / "plain.exe", "a plain file beside the archive");
     const fs::path runFolder = m_box.folder("archiver-runs");
     ::chmod(runFolder.c_str(), 0777);  // written by the archiver's own user
-    const fs::path runs = runFolder / "archiver.runs";
     // A stand-in archiver that writes one new file at the size limit into
     // its output folder at each run and fails, as 7-Zip does when a write
-    // is refused.
+    // is refused. Each run is another user, so each leaves a file of its own
+    // to be counted.
+    const std::string runMarks = "'" + runFolder.string() + "'";
     const fs::path bigWriter = trustedStandIn(
-        "big-writer",
-        "out=\nfor a; do case \"$a\" in -o*) out=\"${a#-o}\";; esac; done\n"
-        "n=$(cat '" +
-            runs.string() +
-            "' 2>/dev/null || echo 0)\n"
-            "n=$((n + 1))\necho $n > '" +
-            runs.string() +
-            "'\n"
-            "head -c 5242880 /dev/zero > \"$out/big$n.bin\"\nexit 2\n");
+        "big-writer", "out=\nfor a; do case \"$a\" in -o*) out=\"${a#-o}\";; esac; done\n"
+                      "n=$(ls " + runMarks + " | wc -l)\nn=$((n + 1))\n: > " + runMarks +
+                          "/run$n\n"
+                          "head -c 5242880 /dev/zero > \"$out/big$n.bin\"\nexit 2\n");
     const fs::path noArchiver = m_box.folder("no-archiver");
     const fs::path notAFolder = m_box.root() / "not-a-folder";
     m_box.write(notAFolder, "a file where the temp folder should be");
@@ -355,7 +352,9 @@ TEST_F(ArchiveScan, ExtractionLimitsAndFailuresAreTraced) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        fs::remove(runs);
+        fs::remove_all(runFolder);
+        fs::create_directory(runFolder);
+        ::chmod(runFolder.c_str(), 0777);
         ScanRecord record;
         {
             std::optional<ArchiverCandidatesFor> archivers;
@@ -369,8 +368,8 @@ TEST_F(ArchiveScan, ExtractionLimitsAndFailuresAreTraced) {
             record = m_box.runFull(u"X:\\");
         }
         for (const std::string& trace : c.traces) EXPECT_TRUE(record.traced(trace)) << trace;
-        int runsSeen = 0;
-        std::ifstream(runs) >> runsSeen;
+        const auto runsSeen = static_cast<int>(
+            std::distance(fs::directory_iterator(runFolder), fs::directory_iterator()));
         EXPECT_EQ(runsSeen, c.runs);
         int retries = 0;
         for (const std::string& trace : record.traces)

@@ -102,6 +102,7 @@ protected:
         server->clearRequests();
         fs::create_directories(folder.path() / "bin");
         fs::create_directories(folder.path() / "data");
+        fs::create_directories(folder.path() / "logs");
         ASSERT_EQ(platform::writeString(RegRoot::LocalMachine, names::kProductKey,
                                         names::kValuePath, folder.windows("bin")),
                   0u);
