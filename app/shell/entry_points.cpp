@@ -1,5 +1,6 @@
 #include "app/shell/entry_points.h"
 
+#include "app/schedule/sched_starter_qt.h"
 #include "app/shell/app_log.h"
 
 int32_t Settings(QWidget*) {
@@ -9,11 +10,6 @@ int32_t Settings(QWidget*) {
 
 int32_t RealTime(QWidget*) {
     LogEntry(u"RealTime");
-    return 0;
-}
-
-int32_t SchduleJob(QWidget*) {
-    LogEntry(u"SchduleJob");
     return 0;
 }
 
@@ -47,15 +43,16 @@ int32_t DoStartOVScanning() {
     return 0;
 }
 
-void InitProcessScanner(QWidget*) { LogEntry(u"InitProcessScanner"); }
+void InitProcessScanner(QWidget* mainDialog) {
+    LogEntry(u"InitProcessScanner");
+    StartSchedStarterThread(mainDialog);
+}
 
-void ExitProcessScanner() { LogEntry(u"ExitProcessScanner"); }
+void ExitProcessScanner() {
+    LogEntry(u"ExitProcessScanner");
+    StopSchedStarterThread();
+}
 
 void CheckForFreeFeedback(QWidget*) { LogEntry(u"CheckForFreeFeedback"); }
-
-int32_t PrepareScheduledJob() {
-    LogEntry(u"PrepareScheduledJob");
-    return 0;
-}
 
 void ScanReportDebugLine(const char16_t*) {}

@@ -15,6 +15,8 @@ struct BytesCase {
     std::u16string text;
 };
 
+void PrintTo(const BytesCase& c, std::ostream* out) { *out << c.name; }
+
 JobSpec daily() {
     JobSpec spec;
     spec.name = u"Night";

@@ -181,6 +181,8 @@ struct TimeCase {
     int minute;
 };
 
+void PrintTo(const TimeCase& c, std::ostream* out) { *out << c.name; }
+
 class DailyTimes : public ScheduleWatcherTest, public ::testing::WithParamInterface<TimeCase> {};
 
 TEST_P(DailyTimes, FireInTheirMinuteOnly) {

@@ -196,7 +196,7 @@ TEST_F(MainDialogTest, RefusalsWhileScanning) {
     dialog->onCommand(32781, 0);
     EXPECT_EQ(dialog->controlText(1000), "");
     EXPECT_TRUE(logHas(u"In RealTime\n"));
-    EXPECT_TRUE(logHas(u"In SchduleJob\n"));
+    EXPECT_TRUE(logHas(u"Schedual:: Init Calls\n"));
 }
 
 TEST_F(MainDialogTest, AboutOpensModallyOwnedByTheDialog) {
