@@ -102,6 +102,8 @@ int32_t SchedStarter::PrepareScheduledJob() {
 }
 
 void SchedStarter::PollOnce() {
+    // One round at a time: a second caller sees the flag the first one set.
+    std::lock_guard<std::mutex> round(m_pollLock);
     if (m_host.scheduledStartFlag() != 0 || m_host.scanningFlag() != 0) return;
     const bool debug = ScheduleDebugEnabled();
     if (debug) gAppLog.Write(u"SchedStarterThread Thread: CheckIfSchedTime 1");

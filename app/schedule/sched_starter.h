@@ -79,6 +79,7 @@ public:
 private:
     ScheduledStartHost& m_host;
     std::u16string m_jobsFolder;
+    std::mutex m_pollLock;
     mutable std::mutex m_lock;
     std::u16string m_kept;
     // A name taken while "sched" could not be cleared; not taken again

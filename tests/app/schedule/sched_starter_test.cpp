@@ -141,6 +141,20 @@ TEST_F(SchedStarterTest, DebugLinesInDebugMode) {
     EXPECT_TRUE(logHas(u"ScanTimerCounterThread=> Information: TYPE: 1035 || Sched: 1\n"));
 }
 
+TEST_F(SchedStarterTest, AJobIsTakenOnceWhenRoundsMeet) {
+    writeJob("ovjob3.ovj", job(1034));
+    setSched(u"ovjob3.ovj");
+    SchedStarter starter(host, jobsFolder());
+    std::vector<std::thread> rounds;
+    for (int i = 0; i < 4; ++i)
+        rounds.emplace_back([&starter] {
+            for (int j = 0; j < 5; ++j) starter.PollOnce();
+        });
+    for (std::thread& round : rounds) round.join();
+    EXPECT_EQ(host.armCount, 1);
+    EXPECT_EQ(host.scheduled, 1);
+}
+
 TEST_F(SchedStarterTest, ThePollThreadTakesTheJobAndStopsWhenAsked) {
     writeJob("ovjob3.ovj", job(1034));
     setSched(u"ovjob3.ovj");
