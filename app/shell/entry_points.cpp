@@ -1,6 +1,7 @@
 #include "app/shell/entry_points.h"
 
 #include "app/settings/web_news_qt.h"
+#include "app/schedule/sched_starter_qt.h"
 #include "app/shell/app_log.h"
 
 int32_t RealTime(QWidget*) {
@@ -8,20 +9,14 @@ int32_t RealTime(QWidget*) {
     return 0;
 }
 
-int32_t SchduleJob(QWidget*) {
-    LogEntry(u"SchduleJob");
-    return 0;
-}
-
 void InitProcessScanner(QWidget* mainDialog) {
     LogEntry(u"InitProcessScanner");
     StartWebNewsThread(mainDialog);
+    StartSchedStarterThread(mainDialog);
 }
 
-void ExitProcessScanner() { LogEntry(u"ExitProcessScanner"); }
-
-int32_t PrepareScheduledJob() {
-    LogEntry(u"PrepareScheduledJob");
-    return 0;
+void ExitProcessScanner() {
+    LogEntry(u"ExitProcessScanner");
+    StopSchedStarterThread();
 }
 

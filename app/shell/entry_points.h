@@ -10,7 +10,6 @@ class QWidget;
 
 int32_t Settings(QWidget* owner);    // Program Settings, dialog 140
 int32_t RealTime(QWidget* owner);    // Real Time Monitor, dialog 143
-int32_t SchduleJob(QWidget* owner);  // Scan Schedule, dialog 144
 int32_t SysInfo(QWidget* owner);     // System Information, dialog 159
 int32_t Infected(QWidget* owner);    // Threat Management, dialog 141
 int32_t Reports(QWidget* owner);     // Reports, dialog 142
@@ -19,6 +18,9 @@ int32_t Reports(QWidget* owner);     // Reports, dialog 142
 // scan report of gShellState).
 int32_t ScanResult(QWidget* owner, const char16_t* summary = nullptr,
                    const char16_t* reportPath = nullptr);
+
+// Scan Schedule, dialog 144 (app/schedule).
+int32_t ScanSchedule(QWidget* owner);
 
 // Opens the web page behind a command id.
 int32_t DoOpenExtraOVUrl(int32_t id);

@@ -369,7 +369,7 @@ int MainDialog::onCommand(int id, int code) {
             RealTime(this);
             break;
         case ShellAction::Schedule:
-            SchduleJob(this);
+            ScanSchedule(this);
             break;
         case ShellAction::SysInfo:
             SysInfo(this);

@@ -113,6 +113,13 @@ SEEDS = {
     "fuzz_reg_location": {
         "run": utf16("HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run|x|C:\\a.exe -q"),
     },
+    "fuzz_job_file": {
+        "daily": utf16("[JOB]\nName=Night\nDesc=d\nType=1034\nDaily=10:30:00 PM\nWeekly=\n"
+                       "Shutdown=0\nSendMail=0\nMail=0\nJobRun=0\nNextRun=0\nAction=0\nStatus=1224\n"),
+        "weekly": utf16("[JOB]\nName=W\nDesc=\nType=1035\nDaily=\nWeekly=12:15:00 AM \nSunday=0\n"
+                        "Monday=1\nStatus=1227\n"),
+        "odd": utf16("Daily=Desc=:\n:99:Name=PM") + b"\0\0Status=1" + b"x",
+    },
     "fuzz_session_environment": {  # a user process's environ, entries ended by NUL
         "gdm": b"DISPLAY=:0\0XAUTHORITY=/run/user/1000/gdm/Xauthority\0LD_PRELOAD=/x.so\0",
         "wayland": b"WAYLAND_DISPLAY=wayland-0\0XDG_RUNTIME_DIR=/run/user/1000\0LANG=C",

@@ -201,7 +201,7 @@ TEST_F(MainDialogTest, RefusalsWhileScanning) {
     // Only the call point is checked for real time: its command has no
     // dialog yet, so all the user gets is the entry line in the log.
     EXPECT_TRUE(logHas(u"In RealTime\n"));
-    EXPECT_TRUE(logHas(u"In SchduleJob\n"));
+    EXPECT_TRUE(logHas(u"Schedual:: Init Calls\n"));
 }
 
 TEST_F(MainDialogTest, AboutOpensModallyOwnedByTheDialog) {
