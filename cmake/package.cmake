@@ -26,13 +26,13 @@ set(CPACK_PACKAGE_VERSION ${OV_PACKAGE_VERSION})
 set(CPACK_PACKAGE_VENDOR "Orvane")
 set(CPACK_PACKAGE_CONTACT "Orvane developers <packages@orvane.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "anti-malware scanner with real-time protection")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Orvane finds known malware by the MD5 digest of a file's content. It scans\n"
-    "on demand (system locations, drives, a file or folder), keeps findings in a\n"
-    "quarantine to restore them later, runs scheduled scans and checks new files\n"
-    "in real time through a background service that alerts the user.\n"
-    "The desktop application, the scan engine, the service, the alert program and\n"
-    "the command-line tools are installed in /opt/orvane.")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+       "Orvane finds known malware by the MD5 digest of a file's content. It scans\n"
+       "on demand (system locations, drives, a file or folder), keeps findings in a\n"
+       "quarantine to restore them later, runs scheduled scans and checks new files\n"
+       "in real time through a background service that alerts the user.\n"
+       "The desktop application, the scan engine, the service, the alert program and\n"
+       "the command-line tools are installed in /opt/orvane.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /opt/orvane)
 set(CPACK_STRIP_FILES ON)
 
@@ -45,7 +45,6 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_NAME orvane)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}\n${CPACK_PACKAGE_DESCRIPTION}")
 # The libraries the programs link, as dpkg-shlibdeps finds them (our own two
 # libraries beside the programs are private), then what the programs run:
 # the 7-Zip archiver, xdg-open, and pkexec for the menu entry.

@@ -24,48 +24,40 @@ std::string readText(const fs::path& path) {
 
 bool haveTool(const char* name) { return Shell(std::string("command -v ") + name).status == 0; }
 
-// One package for the whole suite: building it is the slow part.
+// The package the test package_build made in OV_PACKAGE_DIR; each test
+// unpacks what it needs into its own folder.
 class PackageTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        s_dir = new installtest::TempFolder;
-        auto arch = Shell("dpkg --print-architecture");
-        std::string architecture = arch.out.substr(0, arch.out.find('\n'));
-        s_package = s_dir->path() / ("orvane_" OV_PACKAGE_VERSION "_" + architecture + ".deb");
-        s_build = Shell("cd " + Quote(OV_BUILD_DIR) + " && " + Quote(OV_CPACK_COMMAND) +
-                        " -G DEB -B " + Quote(s_dir->path().string()));
-    }
-    static void TearDownTestSuite() {
-        delete s_dir;
-        s_dir = nullptr;
-    }
     void SetUp() override {
         for (const char* tool : {"dpkg-deb", "dpkg-shlibdeps"})
             if (!haveTool(tool))
                 GTEST_SKIP() << tool << " is not installed (scripts/bootstrap installs dpkg-dev)";
-        ASSERT_EQ(s_build.status, 0) << s_build.out;
-        ASSERT_TRUE(fs::exists(s_package)) << s_package << "\n" << s_build.out;
+        auto arch = Shell("dpkg --print-architecture");
+        const std::string architecture = arch.out.substr(0, arch.out.find('\n'));
+        m_package =
+            fs::path(OV_PACKAGE_DIR) / ("orvane_" OV_PACKAGE_VERSION "_" + architecture + ".deb");
+        ASSERT_TRUE(fs::exists(m_package)) << m_package << " (made by the test package_build)";
     }
     std::string field(const char* name) {
-        auto run = Shell("dpkg-deb -f " + Quote(s_package.string()) + " " + name);
+        auto run = Shell("dpkg-deb -f " + Quote(m_package.string()) + " " + name);
         EXPECT_EQ(run.status, 0) << run.out;
         return run.out.substr(0, run.out.find_last_not_of('\n') + 1);
     }
 
-    static installtest::TempFolder* s_dir;
-    static fs::path s_package;
-    static installtest::Command s_build;
+    installtest::TempFolder m_dir;
+    fs::path m_package;
 };
-installtest::TempFolder* PackageTest::s_dir = nullptr;
-fs::path PackageTest::s_package;
-installtest::Command PackageTest::s_build;
 
 TEST_F(PackageTest, ControlFieldsNameTheProductAndItsDependencies) {
     EXPECT_EQ(field("Package"), "orvane");
     EXPECT_EQ(field("Version"), OV_PACKAGE_VERSION);
     EXPECT_EQ(field("Section"), "utils");
     EXPECT_NE(field("Maintainer").find("Orvane"), std::string::npos);
-    EXPECT_NE(field("Description").find("anti-malware"), std::string::npos);
+    const std::string description = field("Description");
+    EXPECT_EQ(description.rfind("anti-malware scanner with real-time protection\n Orvane finds", 0),
+              0u)
+        << description;
+    EXPECT_EQ(description.find("\n ;"), std::string::npos) << description;
 
     // What the programs run, and the libraries they link as Debian names
     // them (found by dpkg-shlibdeps, never written by hand).
@@ -80,7 +72,7 @@ TEST_F(PackageTest, ControlFieldsNameTheProductAndItsDependencies) {
 }
 
 TEST_F(PackageTest, HoldsTheInstallationAndTheMaintainerScripts) {
-    auto list = Shell("dpkg-deb -c " + Quote(s_package.string()));
+    auto list = Shell("dpkg-deb -c " + Quote(m_package.string()));
     ASSERT_EQ(list.status, 0) << list.out;
     for (const char* path :
          {" ./opt/orvane/bin/orvane-setup", " ./opt/orvane/bin/orvane-scan",
@@ -99,9 +91,9 @@ TEST_F(PackageTest, HoldsTheInstallationAndTheMaintainerScripts) {
     EXPECT_NE(list.out.find("drwx------ root/root"), std::string::npos) << list.out;
     EXPECT_EQ(list.out.find("registry.db"), std::string::npos);
 
-    const fs::path control = s_dir->path() / "control";
+    const fs::path control = m_dir.path() / "control";
     auto extract =
-        Shell("dpkg-deb -e " + Quote(s_package.string()) + " " + Quote(control.string()));
+        Shell("dpkg-deb -e " + Quote(m_package.string()) + " " + Quote(control.string()));
     ASSERT_EQ(extract.status, 0) << extract.out;
     const std::string postinst = readText(control / "postinst");
     const std::string prerm = readText(control / "prerm");
@@ -117,7 +109,7 @@ TEST_F(PackageTest, HoldsTheInstallationAndTheMaintainerScripts) {
 
 TEST_F(PackageTest, LintianFindsNoError) {
     if (!haveTool("lintian")) GTEST_SKIP() << "lintian is not installed (scripts/bootstrap)";
-    auto lintian = Shell("lintian --fail-on error " + Quote(s_package.string()));
+    auto lintian = Shell("lintian --fail-on error " + Quote(m_package.string()));
     EXPECT_EQ(lintian.status, 0) << lintian.out;
     EXPECT_EQ(lintian.out.find("\nE: "), std::string::npos) << lintian.out;
     EXPECT_NE(lintian.out.rfind("E: ", 0), 0u) << lintian.out;
@@ -125,16 +117,15 @@ TEST_F(PackageTest, LintianFindsNoError) {
 
 TEST_F(PackageTest, UnpackedProgramsSetUpTheirRootAndScan) {
     if (::geteuid() != 0) GTEST_SKIP() << "the engine needs the privileges of root";
-    const fs::path unpacked = s_dir->path() / "unpacked";
+    const fs::path unpacked = m_dir.path() / "unpacked";
     auto extract =
-        Shell("dpkg-deb -x " + Quote(s_package.string()) + " " + Quote(unpacked.string()));
+        Shell("dpkg-deb -x " + Quote(m_package.string()) + " " + Quote(unpacked.string()));
     ASSERT_EQ(extract.status, 0) << extract.out;
-    installtest::ExpectInstalledProgramsScan(unpacked / "opt" / "orvane",
-                                             s_dir->path() / "scratch");
+    installtest::ExpectInstalledProgramsScan(unpacked / "opt" / "orvane", m_dir.path() / "scratch");
 
     // What postinst runs, in a sandbox: the menu entry and polkit action of
     // the unpacked programs.
-    const fs::path share = s_dir->path() / "share";
+    const fs::path share = m_dir.path() / "share";
     auto system = Shell("env -u ORVANE_REGISTRY ORVANE_APPLICATIONS_DIR=" +
                         Quote((share / "applications").string()) +
                         " ORVANE_POLKIT_ACTIONS_DIR=" + Quote((share / "actions").string()) +
