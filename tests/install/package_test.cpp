@@ -102,9 +102,12 @@ TEST_F(PackageTest, HoldsTheInstallationAndTheMaintainerScripts) {
     EXPECT_NE(prerm.find("/opt/orvane/bin/orvane-setup --uninstall"), std::string::npos);
     EXPECT_NE(postrm.find("purge"), std::string::npos);
     EXPECT_NE(postrm.find("\"$root/infected\""), std::string::npos);
-    for (const char* script : {"postinst", "prerm", "postrm"})
+    for (const char* script : {"postinst", "prerm", "postrm"}) {
         EXPECT_EQ(fs::status(control / script).permissions() & fs::perms::mask, fs::perms(0755))
             << script;
+        auto syntax = Shell("sh -n " + Quote((control / script).string()));
+        EXPECT_EQ(syntax.status, 0) << script << "\n" << syntax.out;
+    }
 }
 
 TEST_F(PackageTest, LintianFindsNoError) {

@@ -115,6 +115,19 @@ TEST_F(SystemInstallTest, CreatesTheEntriesTheModesAndTheServiceRecord) {
               std::string::npos);
     EXPECT_NE(action.find("<allow_active>auth_admin_keep</allow_active>"), std::string::npos);
     EXPECT_NE(readText(icon()).find("<svg"), std::string::npos);
+    // What the desktop and polkit read must parse as theirs.
+    if (fs::exists("/usr/bin/desktop-file-validate")) {
+        auto valid = runTool("/usr/bin/desktop-file-validate", {desktopEntry().string()});
+        EXPECT_EQ(valid.exitCode, 0) << valid.out << valid.err;
+        EXPECT_EQ(valid.out + valid.err, "");
+    }
+    for (const fs::path& xml : {polkitAction(), icon()}) {
+        auto parsed =
+            runTool("/usr/bin/python3",
+                    {"-c", "import sys, xml.dom.minidom; xml.dom.minidom.parse(sys.argv[1])",
+                     xml.string()});
+        EXPECT_EQ(parsed.exitCode, 0) << xml << "\n" << parsed.err;
+    }
     for (const fs::path& file : {desktopEntry(), polkitAction(), icon()})
         EXPECT_EQ(modeOf(file), fs::perms(0644)) << file;
 
