@@ -66,27 +66,33 @@ int runUninstall(const fs::path& root, bool purge) {
     if (!checkAdministrator("orvane-setup --uninstall", error)) return fail(error);
     std::cout << "Orvane removed from " << root.string() << "\n";
 
+    // Every step is tried even when one fails, so that a damaged installation
+    // leaves as little behind as it can.
+    int exitCode = 0;
     if (hasRegistry) {
         platform::setRegistryFilePath(registry.string());
         std::string status;
         uint32_t rc = removeService(status);
         if (rc != 0)
-            return fail("cannot remove the service " + platform::toUtf8(kServiceName) + " (error " +
-                        std::to_string(rc) + ")");
-        std::cout << "  Service: " << status << "\n";
+            exitCode = fail("cannot remove the service " + platform::toUtf8(kServiceName) +
+                            " (error " + std::to_string(rc) + ")");
+        else
+            std::cout << "  Service: " << status << "\n";
     } else {
         std::cout << "  Service: no registry, nothing registered\n";
     }
 
     const auto entries = systemEntries(SystemFolders::fromEnvironment(), root / "bin");
     int removed = removeSystemEntries(entries, error);
-    if (removed < 0) return fail(error);
-    std::cout << "  Entries: " << removed << " removed\n";
+    if (removed < 0)
+        exitCode = fail(error);
+    else
+        std::cout << "  Entries: " << removed << " removed\n";
 
     if (!purge) {
         std::cout << "  Kept: quarantine, logs, jobs, hash database and registry in "
                   << root.string() << " (--purge removes them)\n";
-        return 0;
+        return exitCode;
     }
     platform::resetRegistryConnection();
     for (const char* name : {"data", "logs", "jobs", "infected"}) {
@@ -94,16 +100,17 @@ int runUninstall(const fs::path& root, bool purge) {
         if (!fs::exists(fs::symlink_status(folder, ec))) continue;
         uint32_t rc = platform::removeTree(platform::toWindowsPath(folder.string()));
         if (rc != 0)
-            return fail("cannot remove " + folder.string() + " (error " + std::to_string(rc) + ")");
+            exitCode =
+                fail("cannot remove " + folder.string() + " (error " + std::to_string(rc) + ")");
     }
     for (const char* suffix : {"", "-wal", "-shm"}) {
         fs::path file = registry;
         file += suffix;
         fs::remove(file, ec);
-        if (ec) return fail("cannot remove " + file.string() + ": " + ec.message());
+        if (ec) exitCode = fail("cannot remove " + file.string() + ": " + ec.message());
     }
-    std::cout << "  Purged: data, logs, jobs, infected and the registry\n";
-    return 0;
+    if (exitCode == 0) std::cout << "  Purged: data, logs, jobs, infected and the registry\n";
+    return exitCode;
 }
 
 }  // namespace setup
