@@ -142,4 +142,22 @@ TEST_F(PackageTest, UnpackedProgramsSetUpTheirRootAndScan) {
     EXPECT_TRUE(fs::exists(share / "actions" / "org.orvane.app.policy"));
 }
 
+// The maintainer scripts as dpkg runs them: install, install again, remove,
+// purge, in a private mount namespace that leaves the machine as it was.
+TEST_F(PackageTest, DpkgInstallsRemovesAndPurgesInAPrivateNamespace) {
+    if (::geteuid() != 0) GTEST_SKIP() << "dpkg and mount namespaces need root";
+    auto probe = Shell(
+        "unshare -m --propagation private sh -c "
+        "'mount -t tmpfs none /mnt && mkdir /mnt/u /mnt/w && mount -t overlay overlay "
+        "-o lowerdir=/var/lib/dpkg,upperdir=/mnt/u,workdir=/mnt/w /var/lib/dpkg'");
+    if (probe.status != 0)
+        GTEST_SKIP() << "no private mount namespace with overlays here: " << probe.out;
+    auto run = Shell("unshare -m --propagation private sh " +
+                     Quote(OV_SOURCE_DIR "/tests/install/dpkg_lifecycle.sh") + " " +
+                     Quote(m_package.string()) + " " + Quote(OV_BIN_DIR "/ovreg"));
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("\nlifecycle: ok\n"), std::string::npos) << run.out;
+    EXPECT_FALSE(fs::exists("/opt/orvane/registry.db"));
+}
+
 }  // namespace
