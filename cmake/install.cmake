@@ -51,4 +51,5 @@ foreach(folder data logs jobs infected)
 endforeach()
 
 # Builds what an installation holds, and nothing else (no tests).
-add_custom_target(ov_installed_programs DEPENDS ${OV_INSTALLED_TARGETS})
+add_custom_target(ov_installed_programs)
+add_dependencies(ov_installed_programs ${OV_INSTALLED_TARGETS})

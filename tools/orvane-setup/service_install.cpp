@@ -21,8 +21,8 @@ uint32_t installService(const std::filesystem::path& programFolder, std::string&
     if (rc != 0) return rc;
 
     // Registered as the application registers it: the program in the program
-    // folder, unquoted, no arguments, one shared process, started with the
-    // system, LocalSystem.
+    // folder, unquoted, no arguments, one shared process, automatic start,
+    // LocalSystem.
     platform::ServiceDescription description;
     description.name = kServiceName;
     description.displayName = kServiceName;
@@ -38,12 +38,13 @@ uint32_t installService(const std::filesystem::path& programFolder, std::string&
         return 0;
     }
     if (rc != 0) return rc;
-    // Starting the service (and, under systemd, enabling its unit for boot)
-    // is the service manager's start; this build's manager has none yet, so
-    // the service runs from the next start of the application, which starts
-    // a stopped service.
+    // The first start belongs here, as SvcInstall starts the service it
+    // creates (under systemd that also enables its unit for boot). It needs
+    // the manager's Service::start, which this build does not have yet; until
+    // then the service is registered only, and the application's start-up
+    // check starts it.
     status = name() + " registered for " + platform::toUtf8(description.binaryPath) +
-             ", started with the system";
+             ", start type automatic";
     return 0;
 }
 
@@ -58,8 +59,8 @@ uint32_t removeService(std::string& status) {
         return 0;
     }
     if (rc != 0) return rc;
-    // A running service is stopped here before its record goes, through the
-    // manager's stop control once the manager has one.
+    // A running service is stopped before its record goes, with the
+    // manager's stop control (Service::control), once this build has it.
     rc = service.deleteService();
     if (rc != 0) return rc;
     status = name() + " removed";
