@@ -31,4 +31,8 @@ namespace platform {
 // of the named privileges.
 [[nodiscard]] bool threadHoldsOtherCapabilities(std::initializer_list<std::u16string_view> names);
 
+// Whether this process runs as the administrator (root), who alone may
+// change the system's own folders and services.
+[[nodiscard]] bool runningAsAdministrator();
+
 }  // namespace platform

@@ -1,6 +1,7 @@
 #include "platform/privilege.h"
 
 #include <sys/capability.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -149,5 +150,11 @@ uint32_t enablePrivilege(std::u16string_view name) {
         return finish(kErrorNotAllAssigned);
     return finish(kErrorSuccess);
 }
+
+}  // namespace platform
+
+namespace platform {
+
+bool runningAsAdministrator() { return ::geteuid() == 0; }
 
 }  // namespace platform

@@ -469,7 +469,12 @@ private:
         if (!m_conn->readOnly) rc = prepareWritable();
         if (rc == 0) rc = readSchemaState();
         if (rc != 0) {
+            // A reader that may not write the file's folder cannot make the
+            // WAL files a reading connection needs (SQLite says read-only directory): its rights,
+            // not the file.
+            const bool denied = m_conn->readOnly && rc == kErrorAccessDenied;
             dropConnection();
+            if (denied) return kErrorAccessDenied;
             return rc == kErrorBusy ? rc : kErrorRegistryIoFailed;
         }
         struct stat st {};
@@ -490,6 +495,11 @@ private:
         }
         if (src != SQLITE_OK) return errorFromSqlite(src);
         m_conn->exec("PRAGMA synchronous=NORMAL");
+        // The WAL files stay when the last writer closes, so that a reader
+        // without write access to the folder (a user reading root's
+        // registry that it may read) still opens it: it cannot create them.
+        int persist = 1;
+        sqlite3_file_control(m_conn->db(), "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
         uint32_t rc = readSchemaState();
         if (rc != 0 || m_conn->hasSchema) return rc;
         for (int attempt = 0; attempt < kBusyRetries; ++attempt) {

@@ -17,6 +17,7 @@
 #include "platform/fs.h"
 #include "platform/library.h"
 #include "platform/path.h"
+#include "platform/privilege.h"
 #include "platform/registry.h"
 #include "platform/stop_requests.h"
 #include "platform/text.h"
@@ -67,8 +68,10 @@ bool RegistryReadable() {
         }
         return true;
     }
-    PrintError("cannot read the registry file " + platform::registryFilePath() + " (error " +
-               std::to_string(status) + "); the scan does not start");
+    PrintError(
+        "cannot read the registry file " + platform::registryFilePath() +
+        (status == 5 ? std::string(": access denied") : " (error " + std::to_string(status) + ")") +
+        "; the scan does not start");
     return false;
 }
 
@@ -202,6 +205,19 @@ int main(int argc, char** argv) {
     if (options.help) {
         std::fputs(kUsage, stdout);
         return kExitClean;
+    }
+    // The engine scans only with the administrator's privileges; say so, and
+    // how, rather than let every scan fail with the engine's refusal.
+    for (const char16_t* privilege :
+         {u"SeBackupPrivilege", u"SeDebugPrivilege", u"SeShutdownPrivilege", u"SeSecurityPrivilege",
+          u"SeLoadDriverPrivilege"}) {
+        if (platform::enablePrivilege(privilege) == 0) continue;
+        std::string command = "sudo orvane-scan";
+        for (int i = 1; i < argc; ++i)
+            command += std::strpbrk(argv[i], " \t'\"$") ? " '" + std::string(argv[i]) + "'"
+                                                        : " " + std::string(argv[i]);
+        PrintError("a scan needs root (administrator) rights; run it as: " + command);
+        return kExitFailed;
     }
 
     if (!RegistryReadable()) return kExitFailed;

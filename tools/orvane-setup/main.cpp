@@ -13,6 +13,8 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "tools/orvane-setup/setup_steps.h"
+#include "tools/orvane-setup/system_entries.h"
+#include "tools/orvane-setup/system_install.h"
 
 namespace fs = std::filesystem;
 
@@ -20,12 +22,20 @@ namespace {
 
 constexpr char kUsage[] =
     "Usage: orvane-setup [--root DIR]\n"
+    "       orvane-setup --system [--root DIR]\n"
+    "       orvane-setup --uninstall [--purge] [--root DIR]\n"
     "\n"
     "Sets up an Orvane installation in DIR (default: the parent of this program's\n"
     "folder): the folders bin, data, logs, jobs and infected, the program files in\n"
     "DIR/bin, the registry DIR/registry.db ($ORVANE_REGISTRY when set) with the\n"
     "product key and default settings, and a starter hash database. Existing\n"
-    "values and files are kept.\n";
+    "values and files are kept.\n"
+    "\n"
+    "--system (root) sets up DIR (default /opt/orvane) for every user: the data\n"
+    "folders and the registry readable by root only, the menu entry, its polkit\n"
+    "action and icon, and the real-time protection service.\n"
+    "--uninstall (root) removes the service and the entries and keeps the\n"
+    "quarantine, logs, jobs and registry; --purge removes those too.\n";
 
 int fail(const std::string& message) {
     std::cerr << "ERROR: " << message << "\n";
@@ -36,6 +46,7 @@ int fail(const std::string& message) {
 
 int main(int argc, char** argv) {
     std::string rootArg;
+    bool system = false, uninstall = false, purge = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h" || arg == "/?") {
@@ -46,11 +57,22 @@ int main(int argc, char** argv) {
             rootArg = argv[++i];
         } else if (arg.rfind("--root=", 0) == 0) {
             rootArg = arg.substr(7);
+        } else if (arg == "--system" || arg == "--uninstall" || arg == "--purge") {
+            (arg == "--system" ? system : arg == "--uninstall" ? uninstall : purge) = true;
         } else {
             std::cerr << kUsage;
             return fail("unknown argument " + arg);
         }
     }
+
+    if ((system && uninstall) || (purge && !uninstall)) {
+        std::cerr << kUsage;
+        return fail(purge && !uninstall ? "--purge goes with --uninstall"
+                                        : "--system and --uninstall exclude each other");
+    }
+    std::string error;
+    if ((system || uninstall) && rootArg.empty()) rootArg = setup::kSystemRoot;
+    if (uninstall) return setup::runUninstall(fs::path(rootArg).lexically_normal(), purge);
 
     std::error_code ec;
     const fs::path programFolder = platform::programFolderHost();
@@ -58,6 +80,7 @@ int main(int argc, char** argv) {
     root = fs::absolute(root, ec).lexically_normal();
     if (root.has_relative_path() && !root.has_filename()) root = root.parent_path();
     const fs::path bin = root / "bin";
+    if (system && !setup::checkAdministrator("orvane-setup --system", error)) return fail(error);
 
     const std::u16string windowsBin = platform::toWindowsPath(bin.string());
     if (windowsBin.empty()) return fail("no drive holds " + bin.string());
@@ -66,7 +89,6 @@ int main(int argc, char** argv) {
                     std::to_string(windowsBin.size()) + " characters; at most " +
                     std::to_string(setup::kMaxProgramFolderUnits) + ")");
 
-    std::string error;
     if (!setup::createFolders(root, error)) return fail(error);
     std::cout << "Orvane " << platform::toUtf8(names::kProductVersion) << " set up in "
               << root.string() << "\n";
@@ -99,5 +121,6 @@ int main(int argc, char** argv) {
     if (!setup::installHashDatabase(database, created, error)) return fail(error);
     std::cout << "  Hash database: " << database.string()
               << (created ? " created with the EICAR test digest" : " kept") << "\n";
+    if (system) return setup::finishSystemInstall(root, platform::registryFilePath());
     return 0;
 }
