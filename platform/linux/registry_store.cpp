@@ -495,6 +495,10 @@ private:
         }
         if (src != SQLITE_OK) return errorFromSqlite(src);
         m_conn->exec("PRAGMA synchronous=NORMAL");
+        // A size limit makes the last writer's close cut the kept log to
+        // nothing once it is folded into the file, so the file alone holds
+        // every value.
+        m_conn->exec("PRAGMA journal_size_limit=1048576");
         // The WAL files stay when the last writer closes, so that a reader
         // without write access to the folder (a user reading root's
         // registry that it may read) still opens it: it cannot create them.
