@@ -124,7 +124,8 @@ SEEDS = {
         "gdm": b"DISPLAY=:0\0XAUTHORITY=/run/user/1000/gdm/Xauthority\0LD_PRELOAD=/x.so\0",
         "wayland": b"WAYLAND_DISPLAY=wayland-0\0XDG_RUNTIME_DIR=/run/user/1000\0LANG=C",
         "odd": b"=\0DISPLAY\0DISPLAY=\0DISPLAY=a\nb\0DBUS_SESSION_BUS_ADDRESS==x\0\0",
-    }    "fuzz_news_reply": {
+    },
+    "fuzz_news_reply": {
         "line": b"New definitions are out.<br/>",
         "zero": b"short\0tail after the zero",
         "utf8": "Caf\u00e9 news \u2014 today!12345".encode("utf-8"),
