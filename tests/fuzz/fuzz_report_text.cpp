@@ -16,6 +16,8 @@
 #include <string>
 
 #include "app/scan/report_log.h"
+#include "common/registry_names.h"
+#include "platform/path.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
@@ -40,8 +42,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
     g_folder = base / ("fuzz_report_text." + std::to_string(::getpid()));
     fs::create_directories(g_folder / "logs");
-    // No registry "Path": the log goes to logs\ under the current folder.
+    fs::create_directories(g_folder / "bin");
+    // An installation of its own: reports go to the logs folder beside "Path".
     platform::setRegistryFilePath((g_folder / "registry.db").string());
+    if (platform::writeString(platform::RegRoot::LocalMachine, names::kProductKey,
+                              names::kValuePath,
+                              platform::toWindowsPath((g_folder / "bin").string())) != 0)
+        abort();
     fs::current_path(g_folder);
     std::atexit([] {
         std::error_code ignored;
