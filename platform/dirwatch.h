@@ -4,14 +4,15 @@
 // in the tree) reporting the folder and name of each change
 // (FAN_REPORT_DFID_NAME), when the kernel and the caller's privileges allow
 // it; else inotify, one watch per folder, each new folder added as it
-// appears (with the entries it already holds reported as found). Events
+// appears (the files it already holds reported as created). Events
 // outside the tree are left out; paths are Windows form, the watched
 // folder's own form and the names below it joined by one backslash.
 //
 // Nothing is lost silently: when the kernel drops events (its queue
 // overflowed, or a read brought nothing) a Lost event is reported, followed
 // by a Found event for every regular file changed since shortly before the
-// last event seen (a walk of the tree by change time, bounded by
+// kernel's queue was last seen empty (a walk of the tree by change time,
+// bounded by
 // kCatchUpLimit entries; a walk cut short reports Lost again with
 // truncated set).
 #pragma once

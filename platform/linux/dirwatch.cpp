@@ -8,6 +8,7 @@
 #include <sys/eventfd.h>
 #include <sys/fanotify.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <time.h>
@@ -58,7 +59,9 @@ struct DirectoryWatch::State {
     bool subtree = true;
     int fd = -1;
     int wake = -1;  // eventfd: cancel()
-    int64_t lastEventNs = 0;
+    // The last moment the kernel's queue was seen empty: everything made
+    // before it has been read, so what a loss took was made after it.
+    int64_t caughtUpNs = 0;
     uint32_t nextCookie = 1;
     bool watchLimitReported = false;
     // inotify
@@ -92,7 +95,7 @@ struct DirectoryWatch::State {
 
     // inotify: watches folder and, below it, every folder (skipping links
     // and pseudo file systems). With report, the files met are reported as
-    // found (they may have been made before the watch existed).
+    // created (they may have been made before the watch existed).
     void watchTree(const std::string& folder, bool report, std::vector<DirectoryEvent>& out) {
         std::vector<std::string> pending{folder};
         while (!pending.empty()) {
@@ -127,8 +130,10 @@ struct DirectoryWatch::State {
                     if (subtree && !isPseudoFileSystemFolder(windowsPath(child)))
                         pending.push_back(child);
                 } else if (report && S_ISREG(st.st_mode)) {
+                    // Made before the watch existed; its writer may still
+                    // be at work, so it is reported as it appeared.
                     DirectoryEvent found;
-                    found.kind = ChangeKind::Found;
+                    found.kind = ChangeKind::Created;
                     found.path = windowsPath(child);
                     out.push_back(std::move(found));
                 }
@@ -166,7 +171,7 @@ struct DirectoryWatch::State {
         lost.kind = ChangeKind::Lost;
         lost.truncated = truncatedAlready;
         out.push_back(lost);
-        const int64_t since = lastEventNs - kCatchUpMarginNs;
+        const int64_t since = caughtUpNs - kCatchUpMarginNs;
         uint32_t visited = 0;
         std::vector<std::string> pending{hostRoot};
         while (!pending.empty()) {
@@ -322,7 +327,6 @@ struct DirectoryWatch::State {
         detail::decodeFanotifyRecords(data, size, records);
         const size_t first = out.size();
         bool lost = false;
-        const int32_t self = static_cast<int32_t>(::getpid());
         bool lastWasMovedFrom = false;
         for (const detail::FanotifyRecord& record : records) {
             if (record.fd >= 0) ::close(record.fd);
@@ -337,7 +341,6 @@ struct DirectoryWatch::State {
             if (movedFrom) cookie = nextCookie++;
             if (movedTo && lastWasMovedFrom) cookie = nextCookie - 1;
             lastWasMovedFrom = movedFrom && !movedTo;
-            if (record.pid == self) continue;  // this program's own writes
             if (!folderOfHandle(record, folder) || !wanted(folder)) continue;
             if (record.name.empty() || record.name == ".") continue;
             const std::string host = folder == "/" ? "/" + record.name : folder + "/" + record.name;
@@ -485,7 +488,7 @@ uint32_t DirectoryWatch::open(std::u16string_view folder, bool subtree, Backend 
             state->windowsRoot.pop_back();
         }
         state->subtree = subtree;
-        state->lastEventNs = nowNs();
+        state->caughtUpNs = nowNs();
         state->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         return state;
     };
@@ -519,6 +522,7 @@ uint32_t DirectoryWatch::read(std::vector<DirectoryEvent>& out, int timeoutMs) {
     }
     State& state = *m_state;
     pollfd entries[2] = {{state.fd, POLLIN, 0}, {state.wake, POLLIN, 0}};
+    const int64_t beforePoll = nowNs();
     int ready;
     do {
         ready = ::poll(entries, 2, timeoutMs);
@@ -531,16 +535,20 @@ uint32_t DirectoryWatch::read(std::vector<DirectoryEvent>& out, int timeoutMs) {
         return 1223;
     }
     if (ready == 0) {
+        state.caughtUpNs = beforePoll;
         setLastError(kErrorWaitTimeout);
         return kErrorWaitTimeout;
     }
     alignas(8) static thread_local uint8_t buffer[kReadBuffer];
-    const size_t before = out.size();
+    const int64_t beforeRead = nowNs();
     ssize_t got = ::read(state.fd, buffer, sizeof buffer);
     if (got < 0 && (errno == EAGAIN || errno == EINTR)) {
+        state.caughtUpNs = beforeRead;
         setLastError(kErrorWaitTimeout);
         return kErrorWaitTimeout;
     }
+    int pending = 1;
+    const bool emptied = got > 0 && ::ioctl(state.fd, FIONREAD, &pending) == 0 && pending == 0;
     if (got <= 0) {
         // Nothing could be read although the kernel said there was: treat
         // it as a loss, never as silence.
@@ -550,7 +558,7 @@ uint32_t DirectoryWatch::read(std::vector<DirectoryEvent>& out, int timeoutMs) {
     } else {
         state.decodeInotify(buffer, static_cast<size_t>(got), out);
     }
-    if (out.size() > before) state.lastEventNs = nowNs();
+    if (emptied) state.caughtUpNs = beforeRead;
     setLastError(kErrorSuccess);
     return kErrorSuccess;
 }

@@ -299,9 +299,17 @@ uint32_t Service::start(const std::vector<std::u16string>& arguments) const {
     char connected = 0;
     bool reached = readFully(readyRead.get(), &connected, 1, kStartTimeoutMs);
     if (!reached) {
-        // Ended, or never called the dispatcher: the record says so.
-        if (detail::processStartTime(pid) != record.processStartTime ||
-            record.processStartTime == 0) {
+        // The channel closed without the dispatcher taking it: the program
+        // ended (or gave the channel up) and will never take controls. The
+        // record says stopped once the process is gone (it closes its files
+        // before it is gone). A program still silent after the time limit
+        // keeps the start-pending record, as a hung start does.
+        if (waitReadable(readyRead.get(), 0)) {
+            for (int i = 0; i < 250 && detail::processStartTime(pid) == record.processStartTime &&
+                            record.processStartTime != 0;
+                 ++i) {
+                ::usleep(20 * 1000);
+            }
             record.status.currentState = kServiceStopped;
             record.status.processId = 0;
             (void)detail::writeServiceRuntime(m_name, record);
