@@ -219,11 +219,11 @@ uint32_t collectServices(std::vector<ServiceEntry>& out) {
     for (const detail::SystemdUnit& unit : detail::listSystemdUnits()) {
         std::u16string name = toUtf16(unit.name);
         // A unit made for a registry service is that service, not another.
-        bool taken = std::any_of(
-            out.begin(), out.begin() + static_cast<ptrdiff_t>(registryCount),
-            [&](const ServiceEntry& e) {
-                return equalsIgnoreCase(e.name, name) || detail::systemdUnitName(e.name) == unit.name;
-            });
+        bool taken = std::any_of(out.begin(), out.begin() + static_cast<ptrdiff_t>(registryCount),
+                                 [&](const ServiceEntry& e) {
+                                     return equalsIgnoreCase(e.name, name) ||
+                                            detail::systemdUnitName(e.name) == unit.name;
+                                 });
         if (taken) continue;
         ServiceEntry entry;
         entry.name = std::move(name);

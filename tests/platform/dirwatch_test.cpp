@@ -21,13 +21,20 @@ namespace fs = std::filesystem;
 
 const char* kindName(ChangeKind kind) {
     switch (kind) {
-        case ChangeKind::Created: return "created";
-        case ChangeKind::Deleted: return "deleted";
-        case ChangeKind::ClosedAfterWrite: return "closed";
-        case ChangeKind::MovedFrom: return "from";
-        case ChangeKind::MovedTo: return "to";
-        case ChangeKind::Found: return "found";
-        case ChangeKind::Lost: return "lost";
+        case ChangeKind::Created:
+            return "created";
+        case ChangeKind::Deleted:
+            return "deleted";
+        case ChangeKind::ClosedAfterWrite:
+            return "closed";
+        case ChangeKind::MovedFrom:
+            return "from";
+        case ChangeKind::MovedTo:
+            return "to";
+        case ChangeKind::Found:
+            return "found";
+        case ChangeKind::Lost:
+            return "lost";
     }
     return "?";
 }
@@ -50,7 +57,8 @@ protected:
             std::vector<DirectoryEvent> events;
             if (m_watch.read(events, 200) != 0) continue;
             for (const DirectoryEvent& event : events) {
-                std::u16string relative = event.path.substr(std::min(event.path.size(), m_root.size()));
+                std::u16string relative =
+                    event.path.substr(std::min(event.path.size(), m_root.size()));
                 out.push_back(std::string(kindName(event.kind)) + (event.isFolder ? "/" : "") +
                               (event.cookie ? "*" : "") + " " + platform::toUtf8(relative));
                 if (event.kind == kind && relative == last) return out;

@@ -1,9 +1,15 @@
 // The running half of the service manager that needs no service program:
 // image paths, the status kept in the runtime folder, and the systemd unit.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstring>
 #include <filesystem>
 
 #include "platform/error.h"
@@ -21,7 +27,8 @@ using namespace platform;
 class ScmRunningTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_registry = std::make_unique<ovtest::ScopedEnv>("ORVANE_REGISTRY", m_folder.host("registry.db"));
+        m_registry =
+            std::make_unique<ovtest::ScopedEnv>("ORVANE_REGISTRY", m_folder.host("registry.db"));
         m_runtime = std::make_unique<ovtest::ScopedEnv>("ORVANE_RUNTIME_DIR", m_folder.host("run"));
         resetRegistryConnection();
         ASSERT_EQ(ServiceManager::open(kScManagerAllAccess, m_manager), 0u);
@@ -149,6 +156,76 @@ TEST_F(ScmRunningTest, AnAutoStartServiceIsASystemdUnitWhereSystemdRuns) {
     EXPECT_EQ(status.currentState, kServiceStopped);
     EXPECT_EQ(service.deleteService(), 0u);
     EXPECT_FALSE(std::filesystem::exists("/etc/systemd/system/orvane-probe.service"));
+}
+
+}  // namespace
+
+namespace {
+
+// The dispatcher under systemd: the notify protocol and SIGTERM as stop,
+// with a notify socket of the test's own (systemd itself need not run).
+TEST(ScmSystemdSide, NotifiesReadyAndStoppingAndTakesSigtermAsStop) {
+    ovtest::TempFolder folder;
+    const std::string socketPath = folder.host("notify");
+    int notify = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(notify, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(notify, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        sigset_t terms;
+        sigemptyset(&terms);
+        sigaddset(&terms, SIGTERM);
+        ::pthread_sigmask(SIG_BLOCK, &terms, nullptr);
+        ::setenv("NOTIFY_SOCKET", socketPath.c_str(), 1);
+        platform::ServiceStatusHandle handle;
+        std::atomic<bool> stop{false};
+        uint32_t rc =
+            platform::runServiceDispatcher(u"Probe", [&](const std::vector<std::u16string>&) {
+                if (platform::ServiceStatusHandle::registerControlHandler(
+                        u"Probe",
+                        [&](uint32_t control, uint32_t) {
+                            platform::ServiceStatusProcess stopped;
+                            stopped.serviceType = platform::kServiceWin32OwnProcess;
+                            stopped.currentState = platform::kServiceStopped;
+                            stop = control == platform::kServiceControlStop;
+                            (void)handle.setStatus(stopped);
+                            return 0u;
+                        },
+                        handle) != 0) {
+                    ::_exit(3);
+                }
+                platform::ServiceStatusProcess running;
+                running.serviceType = platform::kServiceWin32OwnProcess;
+                running.currentState = platform::kServiceRunning;
+                running.controlsAccepted = platform::kServiceAcceptStop;
+                (void)handle.setStatus(running);
+                while (!stop) ::usleep(10000);
+            });
+        ::_exit(rc == 0 && stop ? 0 : 4);
+    }
+    auto receive = [&]() {
+        pollfd entry{notify, POLLIN, 0};
+        if (::poll(&entry, 1, 60000) <= 0) return std::string();
+        char buffer[512];
+        ssize_t got = ::recv(notify, buffer, sizeof buffer, 0);
+        return got > 0 ? std::string(buffer, static_cast<size_t>(got)) : std::string();
+    };
+    const std::string ready = receive();
+    EXPECT_NE(ready.find("READY=1\n"), std::string::npos) << ready;
+    EXPECT_NE(ready.find("STATUS=running\n"), std::string::npos) << ready;
+    EXPECT_NE(ready.find("MAINPID=" + std::to_string(child) + "\n"), std::string::npos) << ready;
+    ::kill(child, SIGTERM);
+    const std::string stopping = receive();
+    EXPECT_NE(stopping.find("STOPPING=1\n"), std::string::npos) << stopping;
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    ::close(notify);
 }
 
 }  // namespace

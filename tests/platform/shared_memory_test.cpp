@@ -1,11 +1,10 @@
 // Named shared memory over POSIX shared memory objects.
-#include "platform/shm.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "platform/error.h"
+#include "platform/shm.h"
 #include "platform/temp_folder.h"
 
 namespace {

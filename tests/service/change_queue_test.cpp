@@ -57,12 +57,11 @@ TEST(ChangeQueue, AFullQueueSetsTheFlagAndHoldsTheProducerUntilThereIsRoom) {
     ChangeQueue queue;
     EXPECT_EQ(queue.maximum(), 1000u);
     std::atomic<bool> stop{false};
-    for (int i = 0; i < 1000; ++i) ASSERT_TRUE(queue.Push({1, u"C:\\f" + std::u16string(1, u'a' + i % 26)}, stop));
+    for (int i = 0; i < 1000; ++i)
+        ASSERT_TRUE(queue.Push({1, u"C:\\f" + std::u16string(1, u'a' + i % 26)}, stop));
     EXPECT_FALSE(queue.Overflowed());
     std::atomic<bool> pushed{false};
-    std::thread producer([&] {
-        pushed = queue.Push({1, u"C:\\last"}, stop);
-    });
+    std::thread producer([&] { pushed = queue.Push({1, u"C:\\last"}, stop); });
     while (!queue.Overflowed()) std::this_thread::yield();
     EXPECT_FALSE(pushed);
     EXPECT_EQ(queue.size(), 1000u);

@@ -20,7 +20,8 @@ namespace {
 using Backend = platform::DirectoryWatch::Backend;
 using ovsvc::ChangeNotification;
 
-constexpr uint32_t kFilter = ovsvc::kNotifyFileName | ovsvc::kNotifyLastWrite | ovsvc::kNotifyCreation;
+constexpr uint32_t kFilter =
+    ovsvc::kNotifyFileName | ovsvc::kNotifyLastWrite | ovsvc::kNotifyCreation;
 
 std::string describe(const ChangeNotification& change) {
     return std::to_string(change.action) + (change.check ? "!" : "") + " " +
@@ -37,8 +38,9 @@ protected:
             },
             GetParam());
         uint32_t rc = m_watcher->Watch(u"C:\\", true, kFilter, 16384);
-        if (rc == 50) GTEST_SKIP() << "fanotify is not permitted here (needs CAP_SYS_ADMIN and a "
-                                      "file system with file handles); the inotify path runs";
+        if (rc == 50)
+            GTEST_SKIP() << "fanotify is not permitted here (needs CAP_SYS_ADMIN and a "
+                            "file system with file handles); the inotify path runs";
         ASSERT_EQ(rc, 0u);
         ASSERT_EQ(m_watcher->Backend(), GetParam());
     }
@@ -69,6 +71,7 @@ protected:
 
 TEST_P(DirectoryWatcherTest, ANewFileIsOneAddedCheckUnderItsFullPath) {
     fs::create_directories(m_sandbox.watched() / "dir");
+    EXPECT_EQ(collectUntilMarker(), std::vector<std::string>{});
     WriteText(m_sandbox.watched() / "dir" / "a.exe", "payload");
     EXPECT_EQ(collectUntilMarker(), std::vector<std::string>{"1! C:\\dir\\a.exe"});
 }
@@ -77,8 +80,7 @@ TEST_P(DirectoryWatcherTest, RenameInPlaceIsRenamedFromAndTo) {
     WriteText(m_sandbox.watched() / "old.txt", "x");
     EXPECT_EQ(collectUntilMarker(), std::vector<std::string>{"1! C:\\old.txt"});
     fs::rename(m_sandbox.watched() / "old.txt", m_sandbox.watched() / "new.txt");
-    EXPECT_EQ(collectUntilMarker(),
-              (std::vector<std::string>{"4 C:\\old.txt", "5 C:\\new.txt"}));
+    EXPECT_EQ(collectUntilMarker(), (std::vector<std::string>{"4 C:\\old.txt", "5 C:\\new.txt"}));
 }
 
 TEST_P(DirectoryWatcherTest, AMoveBetweenFoldersIsRemovedAndAdded) {
@@ -88,7 +90,8 @@ TEST_P(DirectoryWatcherTest, AMoveBetweenFoldersIsRemovedAndAdded) {
     WriteText(m_sandbox.watched() / "a" / "f.bin", "x");
     EXPECT_EQ(collectUntilMarker(), std::vector<std::string>{"1! C:\\a\\f.bin"});
     fs::rename(m_sandbox.watched() / "a" / "f.bin", m_sandbox.watched() / "b" / "f.bin");
-    EXPECT_EQ(collectUntilMarker(), (std::vector<std::string>{"2 C:\\a\\f.bin", "1! C:\\b\\f.bin"}));
+    EXPECT_EQ(collectUntilMarker(),
+              (std::vector<std::string>{"2 C:\\a\\f.bin", "1! C:\\b\\f.bin"}));
 }
 
 TEST_P(DirectoryWatcherTest, AFileMovedInFromOutsideIsAdded) {
@@ -112,8 +115,7 @@ TEST_P(DirectoryWatcherTest, AModifiedFileIsModifiedNotAdded) {
     EXPECT_EQ(collectUntilMarker(), std::vector<std::string>{"1! C:\\m.txt"});
     WriteText(m_sandbox.watched() / "m.txt", "2");
     fs::remove(m_sandbox.watched() / "zz-marker1");
-    EXPECT_EQ(collectUntilMarker(),
-              (std::vector<std::string>{"3 C:\\m.txt", "2 C:\\zz-marker1"}));
+    EXPECT_EQ(collectUntilMarker(), (std::vector<std::string>{"3 C:\\m.txt", "2 C:\\zz-marker1"}));
 }
 
 TEST_P(DirectoryWatcherTest, AHardLinkIsAddedOnceItStaysUnchanged) {

@@ -102,8 +102,8 @@ TEST(ScanRecord, FieldsAreReadAsTheyStand) {
     };
     for (const Case& c : cases) {
         std::u16string text = c.text;
-        ovsvc::ScanRecordFields fields = ovsvc::parseScanRecord(
-            reinterpret_cast<const uint8_t*>(text.data()), text.size() * 2);
+        ovsvc::ScanRecordFields fields =
+            ovsvc::parseScanRecord(reinterpret_cast<const uint8_t*>(text.data()), text.size() * 2);
         EXPECT_EQ(fields.checked, c.checked) << platform::toUtf8(text);
         EXPECT_EQ(fields.infected, c.infected) << platform::toUtf8(text);
         EXPECT_EQ(fields.lastChecked, c.lastChecked) << platform::toUtf8(text);

@@ -11,9 +11,9 @@ namespace svctest {
 
 InProcessService::InProcessService() {
     m_oldDirectory = std::filesystem::current_path();
-    EXPECT_EQ(platform::setCurrentDirectory(
-                  platform::toWindowsPath((m_sandbox.root() / "bin").string())),
-              0u);
+    EXPECT_EQ(
+        platform::setCurrentDirectory(platform::toWindowsPath((m_sandbox.root() / "bin").string())),
+        0u);
     ovsvc::resetServiceState();
     EXPECT_TRUE(ovsvc::openServiceLog());
     EXPECT_EQ(platform::SharedMemory::create(ovsvc::kMappingName, ovsvc::kMappingSize,

@@ -63,8 +63,8 @@ TEST(ServiceProcess, AMissingPrivilegeStopsStartUpWithTheMappingMessage) {
         GTEST_SKIP() << "setpriv (util-linux) is not installed";
     ServiceSandbox sandbox;
     // Without CAP_SYS_MODULE the last privilege, SeLoadDriverPrivilege, fails.
-    CommandResult run = RunCommand({"setpriv", "--bounding-set=-sys_module", "--inh-caps=-sys_module", "--",
-                          ovrtsrv(), "install"});
+    CommandResult run = RunCommand({"setpriv", "--bounding-set=-sys_module",
+                                    "--inh-caps=-sys_module", "--", ovrtsrv(), "install"});
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(sandbox.log(),
               "[INFO] main=> Logging started...\n"
@@ -141,16 +141,17 @@ TEST(ServiceProcess, AnUnknownControlIsLoggedAndTheStatusReportedAgain) {
     platform::ServiceManager manager;
     ASSERT_EQ(platform::ServiceManager::open(platform::kScManagerAllAccess, manager), 0u);
     platform::Service service;
-    ASSERT_EQ(platform::Service::open(manager, u"Orvane Service", platform::kServiceAllAccess,
-                                      service),
-              0u);
+    ASSERT_EQ(
+        platform::Service::open(manager, u"Orvane Service", platform::kServiceAllAccess, service),
+        0u);
     platform::ServiceStatusProcess status;
     ASSERT_EQ(service.control(200, status), 0u);
     EXPECT_EQ(status.currentState, platform::kServiceRunning);
     EXPECT_EQ(status.controlsAccepted, platform::kServiceAcceptStop);
     EXPECT_EQ(status.processId, sandbox.servicePid());
-    EXPECT_TRUE(sandbox.waitForLog("[INFO] ControlHandler=> ControlHandler call with 200:0\n"
-                                   "[INFO] ControlHandler=> Unknown dwControl: 200\n"));
+    EXPECT_TRUE(
+        sandbox.waitForLog("[INFO] ControlHandler=> ControlHandler call with 200:0\n"
+                           "[INFO] ControlHandler=> Unknown dwControl: 200\n"));
     // Shutdown stops it like stop.
     ASSERT_EQ(service.control(platform::kServiceControlShutdown, status), 0u);
     EXPECT_EQ(status.currentState, platform::kServiceStopped);
@@ -190,8 +191,9 @@ TEST(ServiceProcess, ARenameIsLoggedAsRenamedFromAndToWithoutACheck) {
     WriteText(sandbox.watched() / "marker.txt", "m");
     ASSERT_TRUE(sandbox.waitForLog("C:\\marker.txt [")) << sandbox.log();
     const std::string log = sandbox.log();
-    EXPECT_NE(log.find("[DEBUG] Renamed From C:\\old.txt...OK\n[DEBUG] Renamed To C:\\new.txt...OK\n"),
-              std::string::npos)
+    EXPECT_NE(
+        log.find("[DEBUG] Renamed From C:\\old.txt...OK\n[DEBUG] Renamed To C:\\new.txt...OK\n"),
+        std::string::npos)
         << log;
     EXPECT_EQ(CountOf(log, "C:\\new.txt ["), 0u) << log;
     EXPECT_EQ(sandbox.dataRecord(), "2|0|C:\\marker.txt|");
@@ -227,7 +229,8 @@ TEST(ServiceProcess, AFileMovedInFromOutsideTheDriveIsChecked) {
     sandbox.startService();
     WriteText(sandbox.dir() / "outside.part", kEicar);
     fs::rename(sandbox.dir() / "outside.part", sandbox.watched() / "done.exe");
-    ASSERT_TRUE(sandbox.waitForLog("C:\\done.exe [" + std::string(kEicarMd5) + "].")) << sandbox.log();
+    ASSERT_TRUE(sandbox.waitForLog("C:\\done.exe [" + std::string(kEicarMd5) + "]."))
+        << sandbox.log();
     EXPECT_TRUE(WaitUntil([&] { return sandbox.dataRecord() == "1|1|C:\\done.exe|C:\\done.exe"; }))
         << sandbox.dataRecord();
 }
@@ -240,8 +243,8 @@ TEST(ServiceProcess, ABurstOfFilesIsCheckedWhole) {
     for (int i = 0; i < kFiles; ++i)
         WriteText(sandbox.watched() / "burst" / ("f" + std::to_string(i)), std::to_string(i));
     const std::string expected = std::to_string(kFiles) + "|0|";
-    EXPECT_TRUE(WaitUntil(
-        [&] { return sandbox.dataRecord().rfind(expected, 0) == 0; }, std::chrono::seconds(240)))
+    EXPECT_TRUE(WaitUntil([&] { return sandbox.dataRecord().rfind(expected, 0) == 0; },
+                          std::chrono::seconds(240)))
         << sandbox.dataRecord();
     const std::string log = sandbox.log();
     // Either every file was checked or a critical line says why not.

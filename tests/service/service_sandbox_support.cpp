@@ -122,8 +122,7 @@ ServiceSandbox::ServiceSandbox() {
     writeDatabase(std::string(kEicarMd5) + "\r\n");
     // The alert program: records the arguments it was given, one a line.
     const fs::path alert = root() / "bin" / "ovfilemsg";
-    WriteText(alert, "#!/bin/sh\nprintf '%s\\n' \"$@\" >> " +
-                         Quote(alertPath().string()) + "\n");
+    WriteText(alert, "#!/bin/sh\nprintf '%s\\n' \"$@\" >> " + Quote(alertPath().string()) + "\n");
     fs::permissions(alert, fs::perms::owner_all);
 }
 
