@@ -41,8 +41,9 @@ void logLoss(bool truncated) {
     logText("[CRITICAL] DoFileChangesWatcherThread=>  Queue overflowed.\n");
     if (truncated) {
         logText(
-            "[CRITICAL] DoFileChangesWatcherThread=>  Catch-up walk cut short: files added "
-            "meanwhile may be unchecked.\n");
+            "[CRITICAL] DoFileChangesWatcherThread=>  Some changes could not be followed (watch "
+            "limit, or the catch-up walk was cut short): files added meanwhile may be "
+            "unchecked.\n");
     }
     logFlush();
 }
