@@ -292,7 +292,8 @@ using ServiceControlHandler = std::function<uint32_t(uint32_t control, uint32_t 
 // of its own, delivers controls to the registered handler on the calling
 // thread, and returns 0 when the service has reported stopped (after giving
 // serviceMain up to 5 s to return; a thread still running then is left to
-// the process's end). 1063 when this process was not started by the
+// the process's end), or when serviceMain returned without reporting it
+// (the service then reads as stopped with exit code 1067). 1063 when this process was not started by the
 // manager (as from a console).
 [[nodiscard]] uint32_t runServiceDispatcher(std::u16string_view serviceName,
                                             ServiceMainFunction serviceMain);

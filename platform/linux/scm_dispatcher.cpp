@@ -27,6 +27,8 @@ namespace platform {
 namespace {
 
 constexpr auto kServiceMainGrace = std::chrono::seconds(5);
+// ERROR_PROCESS_ABORTED: the service ended without saying so.
+constexpr uint32_t kErrorProcessAborted = 1067;
 
 // The one dispatcher of this process; it exists while runServiceDispatcher runs.
 struct Dispatcher {
@@ -211,9 +213,15 @@ uint32_t runServiceDispatcher(std::u16string_view serviceName, ServiceMainFuncti
         std::lock_guard<std::mutex> hold(dispatcher.lock);
         dispatcher.mainReturned = true;
         dispatcher.mainDone.notify_all();
+        char byte = 1;
+        (void)!::write(dispatcher.wake[1], &byte, 1);
     });
 
-    while (!isStopped(dispatcher)) {
+    auto mainEnded = [&dispatcher] {
+        std::lock_guard<std::mutex> hold(dispatcher.lock);
+        return dispatcher.mainReturned;
+    };
+    while (!isStopped(dispatcher) && !mainEnded()) {
         if (dispatcher.systemd) {
             timespec wait{0, 200 * 1000 * 1000};
             siginfo_t info;
@@ -236,6 +244,27 @@ uint32_t runServiceDispatcher(std::u16string_view serviceName, ServiceMainFuncti
         }
     }
 
+    if (!isStopped(dispatcher)) {
+        // The service's entry returned without reporting stopped: it can
+        // take no more controls, so the manager is told it stopped.
+        ServiceStatusProcess ended;
+        {
+            std::lock_guard<std::mutex> hold(dispatcher.lock);
+            ended = dispatcher.status;
+            dispatcher.stopped = true;
+        }
+        ended.currentState = kServiceStopped;
+        ended.controlsAccepted = 0;
+        ended.checkPoint = 0;
+        ended.waitHint = 0;
+        if (ended.win32ExitCode == 0) ended.win32ExitCode = kErrorProcessAborted;
+        if (!dispatcher.systemd) {
+            detail::ServiceRuntimeRecord record;
+            record.status = ended;
+            record.processStartTime = dispatcher.startTime;
+            (void)detail::writeServiceRuntime(dispatcher.name, record);
+        }
+    }
     if (dispatcher.listener >= 0) {
         ::unlink((detail::serviceRuntimeBase(dispatcher.name) + ".ctl").c_str());
         ::close(dispatcher.listener);

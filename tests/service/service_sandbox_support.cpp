@@ -4,6 +4,7 @@
 #include <openssl/evp.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@
 #include "platform/path.h"
 #include "platform/registry.h"
 #include "platform/scm.h"
+#include "platform/shm.h"
 #include "platform/text.h"
 
 namespace svctest {
@@ -136,6 +138,8 @@ ServiceSandbox::~ServiceSandbox() {
             ::kill(static_cast<pid_t>(pid), SIGKILL);
         }
     }
+    // A killed service leaves its shared memory's name behind.
+    ::shm_unlink(platform::SharedMemory::objectName(u"OVProMappingObject").c_str());
     platform::resetRegistryConnection();
     m_env.clear();
     std::error_code ec;
