@@ -5,6 +5,9 @@
 
 #include <sys/stat.h>
 
+#include <string>
+#include <vector>
+
 #include "platform/path.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -31,8 +34,8 @@ std::string programHost(std::u16string_view name) {
     return {};
 }
 
-}  // namespace
-
+// The argument vector the command line gives (host path of the program
+// first); empty when no program is named.
 std::vector<std::string> sessionLaunchArguments(const std::u16string& commandLine) {
     std::u16string_view line = commandLine;
     std::string program;
@@ -60,6 +63,8 @@ std::vector<std::string> sessionLaunchArguments(const std::u16string& commandLin
     if (!rest.empty()) argv.push_back(platform::toUtf8(rest));
     return argv;
 }
+
+}  // namespace
 
 uint32_t LaunchAppIntoDifferentSession(const std::u16string& commandLine) {
     logText("[INFO] LaunchAppIntoDifferentSession=> Start \n");

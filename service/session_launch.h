@@ -3,7 +3,6 @@
 #pragma once
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace ovsvc {
 
@@ -13,9 +12,5 @@ namespace ovsvc {
 // next blank as one argument. 0 after trying to start the program, 1 when
 // the program could not be looked for.
 uint32_t LaunchAppIntoDifferentSession(const std::u16string& commandLine);
-
-// The argument vector the command line gives (host path of the program
-// first); empty when no program is named.
-std::vector<std::string> sessionLaunchArguments(const std::u16string& commandLine);
 
 }  // namespace ovsvc

@@ -408,6 +408,26 @@ std::vector<std::string> mountsUnder(const std::string& root) {
     return out;
 }
 
+bool handlesOpen(const DirectoryWatch::State& state) {
+    if (state.mounts.empty()) return false;
+    struct statfs fs {};
+    if (::statfs(state.hostRoot.c_str(), &fs) != 0) return false;
+    int32_t fsid[2];
+    std::memcpy(fsid, &fs.f_fsid, sizeof fsid);
+    auto mount = state.mounts.find({fsid[0], fsid[1]});
+    if (mount == state.mounts.end()) return false;
+    alignas(file_handle) char buffer[sizeof(file_handle) + MAX_HANDLE_SZ];
+    auto* handle = reinterpret_cast<file_handle*>(buffer);
+    handle->handle_bytes = MAX_HANDLE_SZ;
+    int mountId = 0;
+    if (::name_to_handle_at(AT_FDCWD, state.hostRoot.c_str(), handle, &mountId, 0) != 0)
+        return false;
+    int fd = ::open_by_handle_at(mount->second, handle, O_PATH | O_CLOEXEC);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
+
 uint32_t openFanotify(DirectoryWatch::State& state) {
     int fd = ::fanotify_init(FAN_CLASS_NOTIF | FAN_REPORT_DFID_NAME | FAN_CLOEXEC | FAN_NONBLOCK,
                              O_RDONLY | O_LARGEFILE | O_CLOEXEC);
@@ -441,6 +461,10 @@ uint32_t openFanotify(DirectoryWatch::State& state) {
         first = false;
         if (!state.subtree) break;
     }
+    // Every event names its folder by a file handle; where handles cannot
+    // be opened (a sandbox that forbids open_by_handle_at) no event could be
+    // placed, so fanotify is of no use.
+    if (!handlesOpen(state)) return kErrorNotSupported;
     state.backend = DirectoryWatch::Backend::Fanotify;
     return kErrorSuccess;
 }
