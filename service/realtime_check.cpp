@@ -119,7 +119,12 @@ bool CheckChangedFile(const std::u16string& path) {
                                        platform::Disposition::OpenExisting, file);
     if (rc != 0) {
         logFormat("[ERROR] Unable to open file -> test 1 sleep, code: %d\n", static_cast<int>(rc));
-        if (!sleepUnlessStopped(std::chrono::milliseconds(kFirstRetryDelayMs))) return false;
+        // Waiting helps a file that is held open elsewhere, not one that is
+        // gone (a temporary file removed right after it was written): for
+        // those the wait would only hold back every file queued behind.
+        const bool gone = rc == platform::kErrorFileNotFound || rc == platform::kErrorPathNotFound;
+        if (!gone && !sleepUnlessStopped(std::chrono::milliseconds(kFirstRetryDelayMs)))
+            return false;
         rc = platform::File::open(path, platform::kGenericRead, platform::kShareRead,
                                   platform::Disposition::OpenExisting, file);
         if (rc != 0) {

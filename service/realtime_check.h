@@ -12,7 +12,8 @@ namespace ovsvc {
 inline constexpr uint64_t kLargestHashedFile = 0x500000;  // files this size or more are not hashed
 inline constexpr unsigned kFirstRetryDelayMs = 2000;
 
-// true when the file was opened, whatever the verdict.
+// true when the file was opened, whatever the verdict. Three open attempts;
+// the first failure waits kFirstRetryDelayMs unless the file is gone.
 bool CheckChangedFile(const std::u16string& path);
 
 // 0 clean (or hashing failed), 1 infected, else the error of acquiring the

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "platform/fs.h"
 #include "platform/path.h"
 #include "platform/shm.h"
 #include "platform/text.h"
@@ -82,7 +83,7 @@ TEST(RealtimeCheck, WithoutAHashListEveryCheckSaysDbFileIsNull) {
     EXPECT_EQ(service.sandbox().dataRecord(), "1|0|C:\\bad.exe|");
 }
 
-TEST(RealtimeCheck, AFileThatCannotBeOpenedIsSkippedAfterThreeAttempts) {
+TEST(RealtimeCheck, AFileThatIsGoneIsSkippedAfterThreeAttemptsWithoutWaiting) {
     InProcessService service;
     ovsvc::FlipFile();
     EXPECT_FALSE(ovsvc::CheckChangedFile(u"C:\\missing.exe"));
@@ -90,6 +91,25 @@ TEST(RealtimeCheck, AFileThatCannotBeOpenedIsSkippedAfterThreeAttempts) {
     EXPECT_NE(log.find("[ERROR] Unable to open file -> test 1 sleep, code: 2\n"
                        "[ERROR] Unable to open file -> test 2, code: 2\n"
                        "[ERROR] Unable to open file -> test 3, code: 2... will have to skip..\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(service.sandbox().dataRecord(), "0|0||");
+}
+
+TEST(RealtimeCheck, AFileHeldOpenElsewhereIsTriedThreeTimes) {
+    InProcessService service;
+    ovsvc::FlipFile();
+    WriteText(service.sandbox().watched() / "held.exe", "x");
+    // Share modes hold within one process: an exclusive open locks the file.
+    platform::File holder;
+    ASSERT_EQ(platform::File::open(u"C:\\held.exe", platform::kGenericRead, 0,
+                                   platform::Disposition::OpenExisting, holder),
+              0u);
+    EXPECT_FALSE(ovsvc::CheckChangedFile(u"C:\\held.exe"));
+    const std::string log = service.log();
+    EXPECT_NE(log.find("[ERROR] Unable to open file -> test 1 sleep, code: 32\n"
+                       "[ERROR] Unable to open file -> test 2, code: 32\n"
+                       "[ERROR] Unable to open file -> test 3, code: 32... will have to skip..\n"),
               std::string::npos)
         << log;
     EXPECT_EQ(service.sandbox().dataRecord(), "0|0||");
