@@ -66,6 +66,7 @@ void ReportSvcStatus(uint32_t currentState, uint32_t exitCode, uint32_t waitHint
               static_cast<int>(currentState), static_cast<int>(exitCode),
               static_cast<int>(waitHint));
     ServiceState& state = serviceState();
+    std::lock_guard<std::mutex> hold(state.statusLock);
     platform::ServiceStatusProcess& status = state.serviceStatus;
     status.serviceType = platform::kServiceWin32OwnProcess;
     status.currentState = currentState;
@@ -84,6 +85,7 @@ uint32_t ControlHandler(uint32_t control, uint32_t eventType) {
     logFormat("[INFO] ControlHandler=> ControlHandler call with %d:%d\n", static_cast<int>(control),
               static_cast<int>(eventType));
     ServiceState& state = serviceState();
+    std::lock_guard<std::mutex> hold(state.statusLock);
     switch (control) {
         case platform::kServiceControlStop:
             logText("[INFO] ControlHandler=> get STOP event\n");
@@ -128,8 +130,11 @@ void SvcMain(const std::vector<std::u16string>& arguments) {
         ReportServiceFailure("RegisterServiceCtrlHandler");
         return;
     }
-    state.serviceStatus.serviceType = platform::kServiceWin32OwnProcess;
-    state.serviceStatus.serviceSpecificExitCode = 0;
+    {
+        std::lock_guard<std::mutex> hold(state.statusLock);
+        state.serviceStatus.serviceType = platform::kServiceWin32OwnProcess;
+        state.serviceStatus.serviceSpecificExitCode = 0;
+    }
     ReportSvcStatus(platform::kServiceStartPending, 0, 3000);
     SvcInit();
 }

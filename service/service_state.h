@@ -24,6 +24,9 @@ struct ServiceState {
     HashList hashList;
     platform::SharedMemory mapping;
 
+    // The status is changed by the service thread and by the control
+    // handler on the dispatcher's thread.
+    std::mutex statusLock;
     platform::ServiceStatusHandle statusHandle;
     platform::ServiceStatusProcess serviceStatus{};
     uint32_t checkPoint = 1;
