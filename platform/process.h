@@ -87,6 +87,11 @@ private:
 // and every folder above it belong to root and no one else may write to
 // them; 2 when it does not exist, 5 when it is refused.
 [[nodiscard]] uint32_t checkTrustedProgram(const std::string& hostPath);
+// Starts a program that outlives the caller and is not waited for: its own
+// session, standard streams on /dev/null, the caller's environment and
+// current directory. argv[0] is an absolute host path or a name looked up in
+// PATH. pid (may be null) gets the program's process id.
+[[nodiscard]] uint32_t spawnDetached(const std::vector<std::string>& argv, uint32_t* pid = nullptr);
 
 // Finds a program in PATH; empty when absent.
 std::string findProgramInPath(const std::string& name);

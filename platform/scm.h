@@ -239,18 +239,33 @@ public:
     // without kServiceDelete.
     [[nodiscard]] uint32_t deleteService() const;
 
-    // ---- Running services. These come with the service host: a started
-    // service runs detached with a control socket in the runtime folder, its
-    // state lives there, and a service process that died reads as stopped.
-    // Declared here so that callers can be written against them; they are
-    // not part of this build yet.
+    // ---- Running services. The built-in backend starts a service detached
+    // (its own session, standard streams on /dev/null, a clean environment)
+    // and hands it a private control socket in the runtime folder; the
+    // status the service reports is kept there with its process id and the
+    // process's start time, so a service process that died (or whose id was
+    // reused) reads as stopped. A service created with AUTO_START (2) while
+    // systemd is the init system is also a unit "<name>.service" (lower case,
+    // blanks as '-'; Type=notify) enabled for boot, and is started, stopped
+    // and queried through systemd.
 
-    // QueryServiceStatusEx (process information).
+    // QueryServiceStatusEx (process information). 5 without
+    // kServiceQueryStatus.
     [[nodiscard]] uint32_t queryStatus(ServiceStatusProcess& out) const;
-    // StartService: 1056 when running, 1058 when disabled.
+    // StartService: starts the record's image path (a Windows-form command
+    // line; a quoted program path, or the whole text when it names a file,
+    // else the text up to the first blank) and returns once the service's
+    // dispatcher has taken its control channel. arguments reach the
+    // service's entry behind the service name. 1056 when running, 1058 when
+    // disabled, 2/3 when the program is missing, 1053 when the program ended
+    // or did not reach its dispatcher within 30 s, 5 without kServiceStart.
     [[nodiscard]] uint32_t start(const std::vector<std::u16string>& arguments) const;
-    // ControlService: 1062 when not running, 1061 when the control is not
-    // accepted now.
+    // ControlService: delivers the control to the service's handler and
+    // returns the status after it (the handler's result when it is not 0).
+    // Stop (1) and shutdown (5) need kServiceStop and a service that accepts
+    // stop; interrogate (4) always reaches it; 128..255 need
+    // kServiceUserDefinedControl. 1062 when not running, 1061 when the
+    // control is not accepted now, 87 for another code.
     [[nodiscard]] uint32_t control(uint32_t controlCode, ServiceStatusProcess& status) const;
 
 private:
@@ -260,7 +275,11 @@ private:
     bool m_systemdUnit = false;
 };
 
-// ---- The service program's side; comes with the service host (see above).
+// ---- The service program's side. Started by the built-in backend, the
+// dispatcher takes the control channel its starter handed over; started by
+// systemd (NOTIFY_SOCKET set), it speaks the notify protocol (READY=1 at
+// running, STOPPING=1 at stop pending or stopped, STATUS= always) and takes
+// SIGTERM as the stop control.
 
 // The service's entry, run on a thread of the dispatcher with the start
 // arguments (the first is the service name).
@@ -269,12 +288,20 @@ using ServiceMainFunction = std::function<void(const std::vector<std::u16string>
 // to the one who sent the control.
 using ServiceControlHandler = std::function<uint32_t(uint32_t control, uint32_t eventType)>;
 
-// StartServiceCtrlDispatcher for one service: returns when the service has
-// reported stopped. 1063 when this process was not started by the manager.
+// StartServiceCtrlDispatcher for one service: runs serviceMain on a thread
+// of its own, delivers controls to the registered handler on the calling
+// thread, and returns 0 when the service has reported stopped (after giving
+// serviceMain up to 5 s to return; a thread still running then is left to
+// the process's end), or when serviceMain returned without reporting it
+// (the service then reads as stopped with exit code 1067). 1063 when this process was not started by the
+// manager (as from a console).
 [[nodiscard]] uint32_t runServiceDispatcher(std::u16string_view serviceName,
                                             ServiceMainFunction serviceMain);
 
-// RegisterServiceCtrlHandlerEx and SetServiceStatus.
+// RegisterServiceCtrlHandlerEx and SetServiceStatus. registerControlHandler
+// gives 1063 outside a running dispatcher and 1060 for another service's
+// name. setStatus publishes the status (the process id is filled in); a
+// stopped state ends the dispatcher once the current control is answered.
 class ServiceStatusHandle {
 public:
     [[nodiscard]] static uint32_t registerControlHandler(std::u16string_view serviceName,

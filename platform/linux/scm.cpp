@@ -9,6 +9,8 @@
 #include <cstring>
 
 #include "platform/error.h"
+#include "platform/linux/scm_internal.h"
+#include "platform/linux/service_runtime.h"
 #include "platform/linux/systemd_units.h"
 #include "platform/path.h"
 #include "platform/registry.h"
@@ -206,8 +208,7 @@ uint32_t collectServices(std::vector<ServiceEntry>& out) {
                 entry.displayName = name;
             }
             entry.status.serviceType = type;
-            // Nothing here starts a registry service yet, so each is stopped.
-            entry.status.currentState = kServiceStopped;
+            entry.status = detail::liveServiceStatus(name, type);
             out.push_back(std::move(entry));
         }
         std::sort(out.begin(), out.end(), [](const ServiceEntry& a, const ServiceEntry& b) {
@@ -217,9 +218,12 @@ uint32_t collectServices(std::vector<ServiceEntry>& out) {
     const size_t registryCount = out.size();
     for (const detail::SystemdUnit& unit : detail::listSystemdUnits()) {
         std::u16string name = toUtf16(unit.name);
-        bool taken =
-            std::any_of(out.begin(), out.begin() + static_cast<ptrdiff_t>(registryCount),
-                        [&](const ServiceEntry& e) { return equalsIgnoreCase(e.name, name); });
+        // A unit made for a registry service is that service, not another.
+        bool taken = std::any_of(out.begin(), out.begin() + static_cast<ptrdiff_t>(registryCount),
+                                 [&](const ServiceEntry& e) {
+                                     return equalsIgnoreCase(e.name, name) ||
+                                            detail::systemdUnitName(e.name) == unit.name;
+                                 });
         if (taken) continue;
         ServiceEntry entry;
         entry.name = std::move(name);
@@ -405,6 +409,13 @@ uint32_t ServiceManager::createService(const ServiceDescription& description, ui
         (void)deleteTree(RegRoot::LocalMachine, serviceKeyPath(description.name));
         return fail(rc);
     }
+    if (description.startType == kServiceAutoStart && detail::systemdRunning()) {
+        rc = detail::installSystemdUnit(description);
+        if (rc != 0) {
+            (void)deleteTree(RegRoot::LocalMachine, serviceKeyPath(description.name));
+            return fail(rc);
+        }
+    }
     return Service::open(*this, description.name, access, out);
 }
 
@@ -480,9 +491,35 @@ uint32_t Service::queryConfig(ServiceConfig* config, uint32_t bufferSize,
 uint32_t Service::deleteService() const {
     if (!m_open) return fail(kErrorInvalidHandle);
     if (m_systemdUnit || (m_access & kServiceDelete) == 0) return fail(kErrorAccessDenied);
+    std::string unit;
+    if (detail::readServiceUnitMarker(m_name, unit) == 0) detail::removeSystemdUnit(unit);
     uint32_t rc = deleteTree(RegRoot::LocalMachine, serviceKeyPath(m_name));
     if (rc == kErrorFileNotFound) return fail(kErrorServiceDoesNotExist);
     return rc == 0 ? succeed() : fail(rc);
 }
+
+namespace detail {
+
+uint32_t readServiceRecord(std::u16string_view name, ServiceDescription& out) {
+    return readRecord(name, out);
+}
+
+uint32_t readServiceUnitMarker(std::u16string_view name, std::string& unit) {
+    RegKey key;
+    uint32_t type = 0;
+    uint32_t rc = openRecord(name, key, type);
+    if (rc != 0) return rc;
+    std::u16string text;
+    rc = readStringValue(key, u"SystemdUnit", text);
+    if (rc != 0) return rc;
+    unit = toUtf8(text);
+    return unit.empty() ? kErrorFileNotFound : kErrorSuccess;
+}
+
+uint32_t writeServiceUnitMarker(std::u16string_view name, const std::string& unit) {
+    return writeString(RegRoot::LocalMachine, serviceKeyPath(name), u"SystemdUnit", toUtf16(unit));
+}
+
+}  // namespace detail
 
 }  // namespace platform

@@ -110,6 +110,24 @@ SEEDS = {
         "short": utf16("Orvane_1.2"),
         "none": utf16("OrvaneInit.log"),
     },
+    "fuzz_scan_record": {
+        "fresh": utf16("0|0||").ljust(2048, b"\0"),
+        "full": utf16("7|1|C:\\a.txt|C:\\bad.exe").ljust(2048, b"\0"),
+        "bars": utf16("-2147483649|99999999999|a|b|c|d"),
+        "odd": b"7\x00|\x001",
+    },
+    "fuzz_watch_records": {  # first byte: 0 inotify, 1 fanotify
+        "inotify": b"\0" + struct.pack("<iIII", 1, 0x100, 0, 8) + b"a.exe\0\0\0",
+        "fanotify": b"\1" + struct.pack("<IBBHQii", 24 + 4 + 8 + 8 + 8 + 6, 3, 0, 24, 0x100, -1, 7)
+        + struct.pack("<BBH", 2, 0, 4 + 8 + 8 + 8 + 6) + b"\0" * 8
+        + struct.pack("<Ii", 8, 1) + b"\1" * 8 + b"a.exe\0",
+        "short": b"\1" + struct.pack("<IBBH", 999, 3, 0, 24),
+    },
+    "fuzz_service_hash_list": {  # the check's lookup against the text it was built from
+        "lines": b"44D88612FEA8A8F36DE82E1278ABB02F\r\nD41D8CD98F00B204E9800998ECF8427E\r\n",
+        "long": b"x" * 500 + b"44D88612FEA8A8F36DE82E1278ABB02F\n",
+        "zero": b"44D88612FEA8A8F3\0" + b"6DE82E1278ABB02F\n",
+    },
     "fuzz_reg_location": {
         "run": utf16("HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run|x|C:\\a.exe -q"),
     },

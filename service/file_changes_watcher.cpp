@@ -1,0 +1,102 @@
+// The service thread's loop: waits on the change queue, logs every change
+// and checks each added file.
+#include <string>
+
+#include "platform/error.h"
+#include "platform/text.h"
+#include "service/directory_watcher.h"
+#include "service/hash_list.h"
+#include "service/realtime_check.h"
+#include "service/service_host.h"
+#include "service/service_log.h"
+#include "service/service_state.h"
+
+namespace ovsvc {
+
+namespace {
+
+constexpr uint32_t kServiceFilter = kNotifyFileName | kNotifyLastWrite | kNotifyCreation;
+constexpr uint32_t kServiceBufferBytes = 16384;
+constexpr size_t kChangeLineLimit = 16000;
+constexpr auto kStopPoll = std::chrono::milliseconds(200);
+
+const char* describeAction(uint32_t action) {
+    switch (action) {
+        case 1:
+            return "Added";
+        case 2:
+            return "Deleted";
+        case 3:
+            return "Modified";
+        case 4:
+            return "Renamed From";
+        case 5:
+            return "Renamed To";
+        default:
+            return "BAD DATA";
+    }
+}
+
+void logLoss(bool truncated) {
+    logText("[CRITICAL] DoFileChangesWatcherThread=>  Queue overflowed.\n");
+    if (truncated) {
+        logText(
+            "[CRITICAL] DoFileChangesWatcherThread=>  Some changes could not be followed (watch "
+            "limit, or the catch-up walk was cut short): files added meanwhile may be "
+            "unchecked.\n");
+    }
+    logFlush();
+}
+
+}  // namespace
+
+std::u16string systemDriveRoot() { return u"C:\\"; }
+
+std::string changeLogLine(uint32_t action, const std::u16string& path) {
+    std::string line =
+        std::string("[DEBUG] ") + describeAction(action) + " " + platform::toAnsi(path);
+    if (line.size() > kChangeLineLimit - 1) line.resize(kChangeLineLimit - 1);
+    return line;
+}
+
+void DoFileChangesWatcherThread() {
+    logText("[INFO] DoFileChangesWatcherThread=> Started...\n");
+    DirectoryWatcher watcher(logLoss);
+    const std::u16string root = systemDriveRoot();
+    uint32_t rc = watcher.Watch(root, true, kServiceFilter, kServiceBufferBytes);
+    if (rc != 0) {
+        logFormat("[ERROR] DoFileChangesWatcherThread=> Cannot watch %s, code: %d\n",
+                  platform::toAnsi(root).c_str(), static_cast<int>(rc));
+    } else {
+        logFormat("[INFO] DoFileChangesWatcherThread=> Watching %s (%s)\n",
+                  platform::toAnsi(root).c_str(),
+                  watcher.Backend() == platform::DirectoryWatch::Backend::Fanotify ? "fanotify"
+                                                                                   : "inotify");
+    }
+    logFlush();
+    {
+        std::lock_guard<std::mutex> hold(serviceState().hashListLock);
+        FlipFile();
+    }
+    logFlush();
+    while (!serviceState().stopRequested) {
+        if (!watcher.Wait(kStopPoll)) continue;
+        if (watcher.Overflowed()) {
+            // The producer waits for room instead of dropping: nothing queued
+            // is lost, the line only tells that a burst filled the queue.
+            watcher.Queue().ResetOverflow();
+            logText("[CRITICAL] DoFileChangesWatcherThread=>  Queue overflowed.\n");
+            logFlush();
+        }
+        ChangeNotification change;
+        if (!watcher.Next(change)) continue;
+        if (debugEnabled()) {
+            logText(changeLogLine(change.action, change.path));
+            logText("...OK\n");
+        }
+        if (change.action == 1 && change.check) (void)CheckChangedFile(change.path);
+    }
+    watcher.Stop();
+}
+
+}  // namespace ovsvc
