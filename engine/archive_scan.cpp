@@ -460,7 +460,8 @@ int32_t DoScanInArchive(const char16_t* path) {
         return 0;
     }
 
-    switch (extract(path, archiveHost, output, depth)) {
+    const Extraction result = extract(path, archiveHost, output, depth);
+    switch (result) {
         case Extraction::CannotStart:
             return 0;
         case Extraction::NoOutputFolder:
@@ -476,6 +477,15 @@ int32_t DoScanInArchive(const char16_t* path) {
     }
     Weight weight;
     weigh(output.path(), weight);
+    // An archiver quicker than the weighing during its run can finish past
+    // the budget; the nest is then spent all the same, and the trace says so.
+    if (result == Extraction::Done && budgetSpent(weight)) {
+        SendOVMsg(SCANMSG_DEBUG,
+                  u"DoScanInArchive:: extraction reached the budget of this nest of archives "
+                  u"(%d MB, %d files), what was extracted is scanned: %s",
+                  static_cast<int>(kNestBudgetBytes / 1000000),
+                  static_cast<int>(kNestBudgetFiles), path);
+    }
     t_nestBytes += weight.bytes;
     t_nestFiles += weight.files;
 
