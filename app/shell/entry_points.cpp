@@ -7,11 +7,6 @@ int32_t Settings(QWidget*) {
     return 0;
 }
 
-int32_t RealTime(QWidget*) {
-    LogEntry(u"RealTime");
-    return 0;
-}
-
 int32_t SchduleJob(QWidget*) {
     LogEntry(u"SchduleJob");
     return 0;
@@ -46,10 +41,6 @@ int32_t DoStartOVScanning() {
     LogEntry(u"DoStartOVScanning");
     return 0;
 }
-
-void InitProcessScanner(QWidget*) { LogEntry(u"InitProcessScanner"); }
-
-void ExitProcessScanner() { LogEntry(u"ExitProcessScanner"); }
 
 void CheckForFreeFeedback(QWidget*) { LogEntry(u"CheckForFreeFeedback"); }
 

@@ -12,6 +12,7 @@
 #include "app/shell/main_window.h"
 #include "app/shell/prompts.h"
 #include "app/shell/startup.h"
+#include "app/service_control/service_control.h"
 #include "platform/fs.h"
 #include "platform/path.h"
 #include "platform/text.h"
@@ -48,6 +49,7 @@ int main(int argc, char** argv) {
     }
 
     gStartupLog.Open();
+    gServiceStartupCheck = RunServiceStartupCheck;
     InitAppRegistry();
     gStartupLog.Close();
 
