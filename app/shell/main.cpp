@@ -6,13 +6,13 @@
 #include <QStyleFactory>
 #include <chrono>
 
+#include "app/service_control/service_control.h"
 #include "app/shell/app_log.h"
 #include "app/shell/artwork.h"
 #include "app/shell/main_dialog.h"
 #include "app/shell/main_window.h"
 #include "app/shell/prompts.h"
 #include "app/shell/startup.h"
-#include "app/service_control/service_control.h"
 #include "platform/fs.h"
 #include "platform/path.h"
 #include "platform/text.h"

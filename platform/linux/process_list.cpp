@@ -233,7 +233,8 @@ bool countProcessesAndModules(ProcessModuleCount& out, const std::string& procRo
             if (paths.empty() || paths.back() != path) paths.push_back(path);
         }
         std::sort(paths.begin(), paths.end());
-        out.modules += static_cast<uint64_t>(std::unique(paths.begin(), paths.end()) - paths.begin());
+        out.modules +=
+            static_cast<uint64_t>(std::unique(paths.begin(), paths.end()) - paths.begin());
     }
     ::closedir(dir);
     if (out.processes == 0) {
