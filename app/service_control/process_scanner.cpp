@@ -209,14 +209,12 @@ bool ProcessScanner::waitForPasses(uint64_t passes, std::chrono::milliseconds li
 }
 
 bool ProcessScanner::catchExtWatcherRunning() const {
-    auto& self = const_cast<ProcessScanner&>(*this);
-    std::lock_guard<std::mutex> guard(self.m_watcherLock);
+    std::lock_guard<std::mutex> guard(m_watcherLock);
     return m_catchExtWatcher && m_catchExtWatcher->running();
 }
 
 bool ProcessScanner::monitoringWatcherRunning() const {
-    auto& self = const_cast<ProcessScanner&>(*this);
-    std::lock_guard<std::mutex> guard(self.m_watcherLock);
+    std::lock_guard<std::mutex> guard(m_watcherLock);
     return m_monitoringWatcher && m_monitoringWatcher->running();
 }
 

@@ -128,7 +128,7 @@ private:
     bool m_scheduledStarted = false;
     bool m_newsStarted = false;
 
-    std::mutex m_watcherLock;
+    mutable std::mutex m_watcherLock;
     std::unique_ptr<DeviceWatcher> m_catchExtWatcher;
     std::unique_ptr<DeviceWatcher> m_monitoringWatcher;
     uint32_t m_monitoringStarts = 0;
