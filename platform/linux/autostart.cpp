@@ -275,4 +275,33 @@ void reflectRunValueDeleted(RegRoot root, std::u16string_view keyPath, std::u16s
     ::close(dir);
 }
 
+std::vector<std::u16string> runValuesBelow(RegRoot root, std::u16string_view keyPath) {
+    std::vector<std::u16string> names;
+    if (root != RegRoot::LocalMachine || autostartFolder().empty()) return names;
+    bool above = false;
+    for (std::u16string_view run : {kRunKey, kRunKey32}) {
+        if (keyPath.size() <= run.size() &&
+            equalsIgnoreCase(run.substr(0, keyPath.size()), keyPath) &&
+            (keyPath.size() == run.size() || run[keyPath.size()] == u'\\')) {
+            above = true;
+        }
+    }
+    if (!above) return names;
+    for (std::u16string_view run : {kRunKey, kRunKey32}) {
+        RegKey key;
+        if (RegKey::open(root, run, key) != 0) continue;
+        for (uint32_t index = 0;; ++index) {
+            char16_t name[16384];
+            uint32_t length = sizeof(name) / sizeof(name[0]);
+            if (key.enumValue(index, name, &length, nullptr, nullptr, nullptr) != 0) break;
+            names.emplace_back(name, length);
+        }
+    }
+    return names;
+}
+
+void reflectRunValuesDeleted(RegRoot root, const std::vector<std::u16string>& names) {
+    for (const std::u16string& name : names) reflectRunValueDeleted(root, kRunKey, name);
+}
+
 }  // namespace platform::detail

@@ -24,6 +24,12 @@ void reflectRunValueWritten(RegRoot root, std::u16string_view keyPath, std::u16s
                             uint32_t type, std::string_view data);
 void reflectRunValueDeleted(RegRoot root, std::u16string_view keyPath, std::u16string_view name);
 
+// Deleting a key takes the Run key's values with it when it is the Run key
+// or one of its parents: the names are taken before (empty for any other
+// key) and their entries removed once the key is gone.
+std::vector<std::u16string> runValuesBelow(RegRoot root, std::u16string_view keyPath);
+void reflectRunValuesDeleted(RegRoot root, const std::vector<std::u16string>& names);
+
 // The folder entries go to now; empty when none (a private registry without
 // $ORVANE_AUTOSTART_DIR).
 std::string autostartFolder();

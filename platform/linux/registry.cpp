@@ -220,13 +220,19 @@ uint32_t RegKey::enumKey(uint32_t index, std::u16string& name) const {
 uint32_t deleteKey(RegRoot root, std::u16string_view subKey) {
     std::u16string sub = normalise(subKey);
     if (sub.empty()) return kErrorAccessDenied;
-    return regstore::deleteKey(placeOf(root, sub), false);
+    const std::vector<std::u16string> runValues = detail::runValuesBelow(root, sub);
+    const uint32_t rc = regstore::deleteKey(placeOf(root, sub), false);
+    if (rc == 0) detail::reflectRunValuesDeleted(root, runValues);
+    return rc;
 }
 
 uint32_t deleteTree(RegRoot root, std::u16string_view subKey) {
     std::u16string sub = normalise(subKey);
     if (sub.empty()) return kErrorAccessDenied;
-    return regstore::deleteKey(placeOf(root, sub), true);
+    const std::vector<std::u16string> runValues = detail::runValuesBelow(root, sub);
+    const uint32_t rc = regstore::deleteKey(placeOf(root, sub), true);
+    if (rc == 0) detail::reflectRunValuesDeleted(root, runValues);
+    return rc;
 }
 
 bool parseKeyPath(std::u16string_view fullPath, RegRoot& root, std::u16string& subKey) {

@@ -69,6 +69,27 @@ TEST_F(AutostartTest, ValueWrittenAndDeletedMakesAndRemovesItsEntry) {
     EXPECT_FALSE(fs::exists(file));
 }
 
+TEST_F(AutostartTest, DeletingTheKeyOrAParentRemovesItsEntries) {
+    const std::u16string tool = folder.windows(u"my apps\\tool");
+    for (const char16_t* deleted : {kRun, u"SOFTWARE\\Microsoft"}) {
+        ASSERT_EQ(writeString(RegRoot::LocalMachine, kRun, u"One", tool), 0u);
+        ASSERT_EQ(writeString(RegRoot::LocalMachine, kRun, u"Two", tool), 0u);
+        ASSERT_TRUE(fs::exists(entry("orvane-run-one.desktop")));
+        ASSERT_EQ(deleteTree(RegRoot::LocalMachine, deleted), 0u);
+        EXPECT_FALSE(fs::exists(entry("orvane-run-one.desktop")));
+        EXPECT_FALSE(fs::exists(entry("orvane-run-two.desktop")));
+    }
+    // A sibling key's deletion leaves the entries.
+    ASSERT_EQ(writeString(RegRoot::LocalMachine, kRun, u"One", tool), 0u);
+    ASSERT_EQ(writeString(RegRoot::LocalMachine,
+                          u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce", u"x", tool),
+              0u);
+    ASSERT_EQ(
+        deleteTree(RegRoot::LocalMachine, u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce"),
+        0u);
+    EXPECT_TRUE(fs::exists(entry("orvane-run-one.desktop")));
+}
+
 TEST_F(AutostartTest, ExecQuotesEveryReservedCharacter) {
     std::string text;
     ASSERT_TRUE(detail::autostartEntryText(
