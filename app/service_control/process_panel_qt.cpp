@@ -14,6 +14,7 @@ namespace {
 
 std::mutex gPanelLock;
 ProcessScannerSources gPanelSources;
+ProcessPanelCompanions gPanelCompanions;
 std::unique_ptr<ProcessScanner> gPanel;
 
 }  // namespace
@@ -21,6 +22,11 @@ std::unique_ptr<ProcessScanner> gPanel;
 void SetProcessPanelSources(ProcessScannerSources sources) {
     std::lock_guard<std::mutex> guard(gPanelLock);
     gPanelSources = std::move(sources);
+}
+
+void SetProcessPanelCompanions(ProcessPanelCompanions companions) {
+    std::lock_guard<std::mutex> guard(gPanelLock);
+    gPanelCompanions = std::move(companions);
 }
 
 ProcessScanner* ProcessPanel() {
@@ -57,7 +63,24 @@ void InitProcessScanner(QWidget* mainDialog) {
                         Qt::QueuedConnection);
                 };
             }
-            gPanel = std::make_unique<ProcessScanner>(gPanelSources, std::move(sink));
+            ProcessScannerSources sources = gPanelSources;
+            const ProcessPanelCompanions& with = gPanelCompanions;
+            if (with.startScheduledStart && !sources.startScheduledStart) {
+                sources.startScheduledStart = [start = with.startScheduledStart, mainDialog] {
+                    return start(mainDialog);
+                };
+            }
+            if (with.startWebNews && !sources.startWebNews) {
+                sources.startWebNews = [start = with.startWebNews, mainDialog] {
+                    return start(mainDialog);
+                };
+            }
+            if (with.makeDeviceWatcher && !sources.makeDeviceWatcher) {
+                sources.makeDeviceWatcher = [make = with.makeDeviceWatcher, mainDialog] {
+                    return make(mainDialog);
+                };
+            }
+            gPanel = std::make_unique<ProcessScanner>(std::move(sources), std::move(sink));
         }
         scanner = gPanel.get();
     }

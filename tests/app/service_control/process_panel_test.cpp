@@ -37,8 +37,18 @@ TEST(ProcessPanel, FiguresReachTheMainDialogAndItsEndWritesTheStartupEntry) {
     sources.systemRoot = (sandbox.dir() / "root").string();
     sources.interval = std::chrono::milliseconds(20);
     SetProcessPanelSources(sources);
+    QWidget* givenTo = nullptr;
+    int newsStarts = 0;
+    ProcessPanelCompanions companions;
+    companions.startWebNews = [&](QWidget* mainDialog) {
+        givenTo = mainDialog;
+        return ++newsStarts, true;
+    };
+    SetProcessPanelCompanions(companions);
     {
         MainDialog dialog;
+        EXPECT_EQ(givenTo, &dialog);
+        EXPECT_EQ(newsStarts, 1);
         ProcessScanner* panel = ProcessPanel();
         ASSERT_NE(panel, nullptr);
         ASSERT_TRUE(panel->waitForPasses(1, std::chrono::seconds(30)));
@@ -66,6 +76,7 @@ TEST(ProcessPanel, FiguresReachTheMainDialogAndItsEndWritesTheStartupEntry) {
     EXPECT_TRUE(fs::exists(sandbox.autostartFolder() / "orvane-run-orvane.desktop"));
     QApplication::processEvents();  // figures posted before the end find nothing to do
     SetProcessPanelSources({});
+    SetProcessPanelCompanions({});
 }
 
 }  // namespace
