@@ -112,6 +112,20 @@ std::vector<ProcessEntry> listProcesses();
 // executable image first. Empty when the process cannot be read.
 std::vector<std::u16string> listModules(uint32_t pid);
 
+// What the live system panel counts: the processes in the process list and,
+// for each, the distinct files it maps (its modules; a process whose maps
+// cannot be read, a kernel thread for one, adds none).
+struct ProcessModuleCount {
+    uint32_t processes = 0;
+    uint64_t modules = 0;
+};
+
+// Counts below procRoot ("/proc" on a live system; a test gives a folder of
+// its own holding "<pid>/maps" files). False, with the last error, when the
+// folder cannot be read or lists no process. No path is converted, so one
+// pass stays cheap with thousands of processes.
+bool countProcessesAndModules(ProcessModuleCount& out, const std::string& procRoot = "/proc");
+
 // The Windows-form path of a process's executable (/proc/<pid>/exe); empty
 // when it cannot be read (a kernel thread, or no right to look).
 std::u16string processImagePath(uint32_t pid);

@@ -6,6 +6,7 @@
 #include "app/scan/browser_closer.h"
 #include "app/scan/custom_scan_dialog.h"
 #include "app/scan/full_scan_dialog.h"
+#include "app/service_control/process_panel.h"
 #include "app/settings/online_requests.h"
 #include "app/shell/app_log.h"
 #include "app/shell/artwork.h"
@@ -121,7 +122,10 @@ int32_t ScanPanel::startOrStop() {
         }
         const bool scheduled = gShellState.scheduledStart == 1;
         if (scheduled) SetOVWindowInFront();
+        // The live panel's counter rests while the scan runs.
+        SuspendProcessCounterThread();
         if (!m_control.start(kind, scheduled)) {
+            ResumeProcessCounterThread();
             m_dialog->setInformation(QString::fromStdU16String(kScanFailed));
             gShellState.scanning = 0;
             return 0;
@@ -190,6 +194,7 @@ void ScanPanel::onScanFinished() {
         m_progress.writeReportLine(u"Scan Ended\n", true);
         gAppLog.Write(u"Scan Ended");
     }
+    ResumeProcessCounterThread();
     const ScanFields fields = m_progress.snapshot();
     const auto objects = static_cast<int32_t>(fields.objects);
     const auto infected = static_cast<int32_t>(fields.infected);

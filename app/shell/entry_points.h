@@ -1,7 +1,7 @@
-// Dialogs and operations that the main dialog dispatches to and that other
-// parts of the application provide: each is named after its dialog or
-// operation and writes its "In ..." line on entry. Until those parts are in,
-// that line is all they do.
+// Dialogs and operations that the main dialog dispatches to, provided by the
+// other parts of the application (scan control, results, schedule, service
+// control, settings): each is named after its dialog or operation and writes
+// its "In ..." line on entry.
 #pragma once
 #include <cstdint>
 #include <string>

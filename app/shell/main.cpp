@@ -6,6 +6,7 @@
 #include <QStyleFactory>
 #include <chrono>
 
+#include "app/service_control/service_control.h"
 #include "app/shell/app_log.h"
 #include "app/shell/artwork.h"
 #include "app/shell/main_dialog.h"
@@ -48,6 +49,7 @@ int main(int argc, char** argv) {
     }
 
     gStartupLog.Open();
+    gServiceStartupCheck = RunServiceStartupCheck;
     InitAppRegistry();
     gStartupLog.Close();
 

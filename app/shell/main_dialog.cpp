@@ -1,5 +1,7 @@
 #include "app/shell/main_dialog.h"
 
+#include "app/schedule/sched_starter_qt.h"
+
 #include <QCloseEvent>
 #include <QCursor>
 #include <QGridLayout>
@@ -117,6 +119,7 @@ MainDialog::MainDialog(QWidget* parent) : QDialog(parent) {
 
 MainDialog::~MainDialog() {
     ExitProcessScanner();
+    StopSchedStarterThread();
     m_scanTimer.stop();
     m_schedTimer.stop();
     if (hMainDlg == this) hMainDlg = nullptr;

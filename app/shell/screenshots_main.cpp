@@ -3,14 +3,16 @@
 // genmsg.png; SUFFIX goes before ".png"), the two scan target dialogs
 // (scan_full_dialog.png, scan_custom_dialog.png) and the main dialog in the
 // middle of a real scan of a small sandbox tree (scan_running.png), the
-// results, threat management and reports dialogs, and the settings, system
-// information and feedback dialogs (settings.png, sysinfo.png, feedback.png).
-// Run it on the offscreen platform; QT_SCALE_FACTOR=2 renders at 200%.
+// results, threat management and reports dialogs, the settings, system
+// information and feedback dialogs (settings.png, sysinfo.png, feedback.png)
+// and the Real Time Monitor (realtime.png). Run it on the offscreen
+// platform; QT_SCALE_FACTOR=2 renders at 200%.
 #include <QApplication>
 #include <QDir>
 #include <QRadioButton>
 #include <QStyleFactory>
 #include <QTreeWidget>
+#include <QTemporaryDir>
 #include <cstdio>
 
 #include "app/scan/custom_scan_dialog.h"
@@ -20,6 +22,8 @@
 #include "app/settings/feedback_dialog.h"
 #include "app/settings/settings_dialog.h"
 #include "app/settings/sysinfo_dialog.h"
+#include "app/service_control/realtime_dialog.h"
+#include "app/service_control/screenshot_records.h"
 #include "app/shell/about_dialog.h"
 #include "app/shell/genmsg_dialog.h"
 #include "app/shell/main_dialog.h"
@@ -55,20 +59,19 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // A registry of this run's own: the dialogs read it, and the panel's end
+    // writes the start-up entry into it.
+    QTemporaryDir registryFolder;
+    setenv("ORVANE_REGISTRY", qPrintable(registryFolder.filePath("registry.db")), 1);
+    ShowcaseRecords();
+
     // Nothing may wait for a person here (the feedback offer of a fresh
     // installation among them): every modal question is answered at once.
     ScriptedPrompts answers;
     MainDialog main;
-    // Figures as a running system would show them.
+    // The panel's figures are this machine's, from its first pass.
+    WaitForProcessPanel();
     main.setControlText(1088, "Definitions are up to date.");
-    main.setControlText(1001, "142");
-    main.setControlText(1007, "3810");
-    main.setControlText(1059, "12");
-    main.setControlText(1061, "7");
-    main.setControlText(1063, "61");
-    main.setControlText(1065, "16384");
-    main.setControlText(1055, "Active");
-    main.setControlText(1057, "Active");
     main.setControlText(1048, "Threat System Scout");
     main.setControlText(1049, "C:\\usr\\bin");
     main.setControlText(1015, "2417");
@@ -79,6 +82,9 @@ int main(int argc, char** argv) {
 
     AboutDialog about(&main);
     ok = save(about, folder, "about", suffix) && ok;
+
+    RealTimeDialog realTime(&main);
+    ok = save(realTime, folder, "realtime", suffix) && ok;
 
     GenMsgDialog message(u"A new drive was attached: E:\\\nIt will be checked for threats.", &main);
     message.timer().stop();

@@ -121,7 +121,12 @@ int32_t InitAppRegistry() {
     return 1;
 }
 
-void CheckServiceStartup() { LogEntry(u"CheckServiceStartup"); }
+void (*gServiceStartupCheck)() = nullptr;
+
+void CheckServiceStartup() {
+    LogEntry(u"CheckServiceStartup");
+    if (gServiceStartupCheck != nullptr) gServiceStartupCheck();
+}
 
 void ShellProcess::Reset() {
     singleInstance.release();

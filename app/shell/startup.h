@@ -67,8 +67,11 @@ extern StartupLog gStartupLog;
 int32_t InitAppRegistry();
 
 // The start-up check of the real-time protection service; skipped while the
-// scheduled-start flag is set.
+// scheduled-start flag is set. It runs gServiceStartupCheck, which the
+// desktop application sets to its service control's check (null: nothing
+// more than the log line, as for the shell's own tests).
 void CheckServiceStartup();
+extern void (*gServiceStartupCheck)();
 
 // What the process holds for its whole run, and how it ends itself. Tests
 // reset it and replace the exit with a recorder.

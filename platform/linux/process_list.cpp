@@ -6,11 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "platform/error.h"
 #include "platform/linux/process_list_internal.h"
@@ -211,6 +213,52 @@ std::vector<std::u16string> listModules(uint32_t pid) {
         if (!windows.empty()) modules.push_back(std::move(windows));
     }
     return modules;
+}
+
+bool countProcessesAndModules(ProcessModuleCount& out, const std::string& procRoot) {
+    out = ProcessModuleCount{};
+    DIR* dir = ::opendir(procRoot.c_str());
+    if (dir == nullptr) {
+        setLastErrorFromErrno(errno);
+        return false;
+    }
+    // Only thread-group leaders are listed at the top of /proc, so every
+    // numeric entry is a process. Its modules are the distinct paths of its
+    // file mappings; the lines of one file lie together in maps, but a file
+    // may be mapped again further down, so the paths are sorted once.
+    std::string maps;
+    std::vector<std::string_view> paths;
+    while (dirent* entry = ::readdir(dir)) {
+        uint32_t pid = 0;
+        if (!parseId(entry->d_name, pid) || pid == 0) continue;
+        ++out.processes;
+        if (!readProcFile(procRoot + "/" + entry->d_name + "/maps", maps)) continue;
+        paths.clear();
+        size_t pos = 0;
+        while (pos < maps.size()) {
+            size_t end = maps.find('\n', pos);
+            if (end == std::string::npos) end = maps.size();
+            std::string_view line(maps.data() + pos, end - pos);
+            pos = end + 1;
+            size_t slash = line.find('/');
+            // The path is the sixth field; an address or a device never
+            // holds a slash.
+            if (slash == std::string_view::npos) continue;
+            std::string_view path = line.substr(slash);
+            if (path.ends_with(" (deleted)")) path.remove_suffix(10);
+            if (paths.empty() || paths.back() != path) paths.push_back(path);
+        }
+        std::sort(paths.begin(), paths.end());
+        out.modules +=
+            static_cast<uint64_t>(std::unique(paths.begin(), paths.end()) - paths.begin());
+    }
+    ::closedir(dir);
+    if (out.processes == 0) {
+        setLastError(kErrorNoMoreFiles);
+        return false;
+    }
+    setLastError(kErrorSuccess);
+    return true;
 }
 
 std::u16string processImagePath(uint32_t pid) {

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/error.h"
+#include "platform/linux/autostart.h"
 #include "platform/linux/registry_store.h"
 #include "platform/text.h"
 
@@ -155,12 +156,17 @@ uint32_t RegKey::setValue(std::u16string_view name, uint32_t type, const void* d
     if (!data && size) return kErrorInvalidParameter;
     std::string_view bytes(static_cast<const char*>(data), data ? size : 0);
     // A root stands even before anything was written under it.
-    return regstore::setValue(placeOf(m_root, m_path), name, type, bytes, m_path.empty());
+    const uint32_t rc =
+        regstore::setValue(placeOf(m_root, m_path), name, type, bytes, m_path.empty());
+    if (rc == 0) detail::reflectRunValueWritten(m_root, m_path, name, type, bytes);
+    return rc;
 }
 
 uint32_t RegKey::deleteValue(std::u16string_view name) const {
     if (!m_open) return kErrorInvalidHandle;
-    return regstore::deleteValue(placeOf(m_root, m_path), name);
+    const uint32_t rc = regstore::deleteValue(placeOf(m_root, m_path), name);
+    if (rc == 0) detail::reflectRunValueDeleted(m_root, m_path, name);
+    return rc;
 }
 
 uint32_t RegKey::enumValue(uint32_t index, char16_t* name, uint32_t* nameLength, uint32_t* type,
@@ -214,13 +220,19 @@ uint32_t RegKey::enumKey(uint32_t index, std::u16string& name) const {
 uint32_t deleteKey(RegRoot root, std::u16string_view subKey) {
     std::u16string sub = normalise(subKey);
     if (sub.empty()) return kErrorAccessDenied;
-    return regstore::deleteKey(placeOf(root, sub), false);
+    const std::vector<std::u16string> runValues = detail::runValuesBelow(root, sub);
+    const uint32_t rc = regstore::deleteKey(placeOf(root, sub), false);
+    if (rc == 0) detail::reflectRunValuesDeleted(root, runValues);
+    return rc;
 }
 
 uint32_t deleteTree(RegRoot root, std::u16string_view subKey) {
     std::u16string sub = normalise(subKey);
     if (sub.empty()) return kErrorAccessDenied;
-    return regstore::deleteKey(placeOf(root, sub), true);
+    const std::vector<std::u16string> runValues = detail::runValuesBelow(root, sub);
+    const uint32_t rc = regstore::deleteKey(placeOf(root, sub), true);
+    if (rc == 0) detail::reflectRunValuesDeleted(root, runValues);
+    return rc;
 }
 
 bool parseKeyPath(std::u16string_view fullPath, RegRoot& root, std::u16string& subKey) {

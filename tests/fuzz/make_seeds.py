@@ -116,6 +116,11 @@ SEEDS = {
         "bars": utf16("-2147483649|99999999999|a|b|c|d"),
         "odd": b"7\x00|\x001",
     },
+    "fuzz_data_record": {
+        "full": utf16("12|3|C:\\a.txt|C:\\bad.exe").ljust(2048, b"\0"),
+        "two": utf16("12|3").ljust(2048, b"\0"),
+        "zeros": utf16("1|2|a") + b"\0\0" + utf16("|b|c"),
+    },
     "fuzz_watch_records": {  # first byte: 0 inotify, 1 fanotify
         "inotify": b"\0" + struct.pack("<iIII", 1, 0x100, 0, 8) + b"a.exe\0\0\0",
         "fanotify": b"\1" + struct.pack("<IBBHQii", 24 + 4 + 8 + 8 + 8 + 6, 3, 0, 24, 0x100, -1, 7)
