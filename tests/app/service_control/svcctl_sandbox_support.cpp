@@ -9,6 +9,7 @@
 
 #include "app/service_control/service_control.h"
 #include "app/shell/startup.h"
+#include "app/settings/feedback.h"
 #include "common/registry_names.h"
 #include "platform/fs.h"
 #include "platform/path.h"
@@ -38,6 +39,10 @@ Sandbox::Sandbox() {
     platform::RegKey key;
     (void)platform::RegKey::create(platform::RegRoot::LocalMachine, names::kSettingsKey, key);
     (void)platform::RegKey::create(platform::RegRoot::LocalMachine, names::kDataKey, key);
+    // An installation whose one-time feedback offer was already made, so that
+    // a main dialog opens without it.
+    (void)platform::writeDword(platform::RegRoot::LocalMachine, names::kSettingsKey,
+                               names::kFeedBack, kFeedBackShown);
     m_oldDirectory = fs::current_path();
     fs::current_path(programFolder());
     gServiceControlTiming.settleWait = std::chrono::milliseconds(0);
