@@ -275,6 +275,10 @@ private:
     bool m_systemdUnit = false;
 };
 
+// Whether systemd is this machine's init system: an AUTO_START service
+// created now is then also a unit enabled for boot.
+bool systemdIsInitSystem();
+
 // ---- The service program's side. Started by the built-in backend, the
 // dispatcher takes the control channel its starter handed over; started by
 // systemd (NOTIFY_SOCKET set), it speaks the notify protocol (READY=1 at

@@ -1,5 +1,6 @@
 #include "service/service_log.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -15,6 +16,38 @@ namespace {
 
 std::mutex g_logLock;
 std::FILE* g_log = nullptr;
+
+// The service's threads (the watcher loop, the schedule thread) log at the
+// same time, and some lines are written in pieces ("FlipFile: ..." steps, a
+// file's name and digest before its verdict). Each thread's text is kept
+// until its line is whole, so that a line of one thread never lands inside
+// a line of another; what a thread leaves unfinished is written when it
+// ends or closes the log.
+struct PendingLine {
+    std::string text;
+    ~PendingLine();
+};
+
+thread_local PendingLine t_pending;
+
+void writeLocked(std::string_view text) {
+    if (g_log && !text.empty()) std::fwrite(text.data(), 1, text.size(), g_log);
+}
+
+PendingLine::~PendingLine() {
+    std::lock_guard<std::mutex> hold(g_logLock);
+    writeLocked(text);
+}
+
+void append(std::string_view text) {
+    std::string& pending = t_pending.text;
+    pending.append(text);
+    const size_t end = pending.rfind('\n');
+    if (end == std::string::npos) return;
+    std::lock_guard<std::mutex> hold(g_logLock);
+    writeLocked(std::string_view(pending).substr(0, end + 1));
+    pending.erase(0, end + 1);
+}
 
 }  // namespace
 
@@ -33,6 +66,8 @@ bool openServiceLog() {
 
 void closeServiceLog() {
     std::lock_guard<std::mutex> hold(g_logLock);
+    writeLocked(t_pending.text);
+    t_pending.text.clear();
     if (g_log) std::fclose(g_log);
     g_log = nullptr;
 }
@@ -43,19 +78,19 @@ bool serviceLogOpen() {
 }
 
 void logFormat(const char* format, ...) {
-    std::lock_guard<std::mutex> hold(g_logLock);
-    if (!g_log) return;
     va_list args;
     va_start(args, format);
-    std::vfprintf(g_log, format, args);
+    va_list copy;
+    va_copy(copy, args);
+    const int size = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string text(size > 0 ? static_cast<size_t>(size) : 0, '\0');
+    if (size > 0) std::vsnprintf(text.data(), text.size() + 1, format, args);
     va_end(args);
+    append(text);
 }
 
-void logText(std::string_view text) {
-    std::lock_guard<std::mutex> hold(g_logLock);
-    if (!g_log) return;
-    std::fwrite(text.data(), 1, text.size(), g_log);
-}
+void logText(std::string_view text) { append(text); }
 
 void logFlush() {
     std::lock_guard<std::mutex> hold(g_logLock);

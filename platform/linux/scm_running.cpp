@@ -389,3 +389,9 @@ uint32_t Service::control(uint32_t controlCode, ServiceStatusProcess& status) co
 }
 
 }  // namespace platform
+
+namespace platform {
+
+bool systemdIsInitSystem() { return detail::systemdRunning(); }
+
+}  // namespace platform
