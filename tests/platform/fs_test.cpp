@@ -381,6 +381,30 @@ TEST(Fs, RemoveTreeStaysInsideTheTree) {
     EXPECT_EQ(readHost(tmp.host("outside/keep.txt")), "keep");
 }
 
+// A folder swapped for a link to another place after the removal listed it
+// and before it goes in: the removal stops with 5, and neither what the link
+// leads to nor the folder moved out of the tree is touched.
+TEST(Fs, RemoveTreeRefusesAFolderSwappedForALinkMeanwhile) {
+    TempFolder tmp;
+    tmp.makeFolder("outside");
+    tmp.writeFile("outside/keep.txt", "keep");
+    tmp.makeFolder("tree");
+    tmp.makeFolder("tree/sub");
+    tmp.writeFile("tree/sub/mine.txt", "mine");
+    int swaps = 0;
+    setRemoveTreeDescentHook([&](std::string_view name) {
+        if (name != "sub" || swaps++ > 0) return;
+        EXPECT_EQ(::rename(tmp.host("tree/sub").c_str(), tmp.host("moved").c_str()), 0);
+        EXPECT_EQ(::symlink(tmp.host("outside").c_str(), tmp.host("tree/sub").c_str()), 0);
+    });
+    const uint32_t rc = removeTree(tmp.windows(u"tree"));
+    setRemoveTreeDescentHook({});
+    EXPECT_EQ(swaps, 1) << "the removal never went into the folder";
+    EXPECT_EQ(rc, 5u);
+    EXPECT_EQ(readHost(tmp.host("outside/keep.txt")), "keep");
+    EXPECT_EQ(readHost(tmp.host("moved/mine.txt")), "mine");
+}
+
 TEST(Fs, RemoveTreeHandlesTreesDeeperThanPathMax) {
     TempFolder tmp;
     tmp.makeFolder("deep");
