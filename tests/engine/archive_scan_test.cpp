@@ -402,13 +402,14 @@ TEST_F(ArchiveScan, TimeLimitsStopTheArchiverAndAreTraced) {
     const fs::path runFolder = m_box.folder("sleeper-runs");
     // A stand-in that records its process id as one file per run (each run
     // is another user), writes an inner archive at its first run only, and
-    // then sleeps far past any limit.
+    // then sleeps for 30 s, far past the limit under test, and ends well:
+    // only a limit that works stops it.
     const std::string runMarks = "'" + runFolder.string() + "'";
     const fs::path sleeper =
         trustedStandIn("sleeper", "n=$(ls " + runMarks + " | wc -l)\necho $$ > " + runMarks +
                                       "/run$((n + 1))\n"
                                       "if [ \"$n\" -eq 0 ]; then printf 'inner' > inner.zip; fi\n"
-                                      "exec sleep 600\n");
+                                      "exec sleep 30\n");
     ArchiverCandidatesFor candidates({sleeper.string()});
     const std::string outerTimedOut =
         "DoScanInArchive:: extraction ran out of time and was stopped, only what was extracted "
@@ -420,7 +421,7 @@ TEST_F(ArchiveScan, TimeLimitsStopTheArchiverAndAreTraced) {
     const std::string nestSpent =
         "DoScanInArchive:: time for this nest of archives is spent, not extracted: ";
 
-    // The limit that is not under test is long enough never to be reached.
+    // The limit that is not under test is longer than the stand-in sleeps.
     struct Case {
         const char* name;
         std::chrono::milliseconds extraction;
