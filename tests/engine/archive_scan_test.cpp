@@ -475,7 +475,7 @@ TEST_F(ArchiveScan, CustomFileArchive) {
         ScanRecord record = m_box.runCustom(file, u"");
         EXPECT_EQ(record.memberFindings("picked.exe"), c.members);
         // The archive on disk is named by its member's finding or its own.
-        EXPECT_EQ(record.findings("\picked.zip") - record.memberFindings("picked.exe"), c.archives);
+        EXPECT_EQ(record.findings("\\picked.zip") - record.memberFindings("picked.exe"), c.archives);
     }
 }
 
