@@ -37,13 +37,17 @@ constexpr int kMaxArchiveDepth = 8;
 constexpr uint64_t kMaxExtractedFileBytes = 5u * 1024u * 1024u;
 
 // Wall-clock budget for the extraction of one archive (all its attempts).
-constexpr std::chrono::seconds kExtractionTimeLimit{120};
+constexpr std::chrono::milliseconds kExtractionTimeLimit = std::chrono::seconds(120);
 
 // Wall-clock budget for an archive found on disk together with every archive
 // nested in it. A nest of many archives at each level (the classic archive
 // bomb) would otherwise cost an extraction per member for hours; once the
 // budget is spent, archives nested in it are no longer extracted.
-constexpr std::chrono::seconds kNestTimeLimit{600};
+constexpr std::chrono::milliseconds kNestTimeLimit = std::chrono::seconds(600);
+
+// The two time limits in force (tests shorten them).
+std::chrono::milliseconds g_extractionTimeLimit = kExtractionTimeLimit;
+std::chrono::milliseconds g_nestTimeLimit = kNestTimeLimit;
 
 // 7-Zip ends an extraction at the first write that fails, so a member at the
 // size limit would hide every member behind it. Such a member is left out
@@ -82,7 +86,7 @@ class DepthGuard {
 public:
     explicit DepthGuard(const char16_t* archive) {
         if (t_frames.empty()) {
-            t_nestDeadline = std::chrono::steady_clock::now() + kNestTimeLimit;
+            t_nestDeadline = std::chrono::steady_clock::now() + g_nestTimeLimit;
             t_nestBytes = 0;
             t_nestFiles = 0;
         }
@@ -223,7 +227,7 @@ enum class Extraction {
 Extraction extract(const std::u16string& archive, const std::string& archiveHost,
                    OutputFolder& output, DepthGuard& frame) {
     const auto deadline =
-        std::min(std::chrono::steady_clock::now() + kExtractionTimeLimit, t_nestDeadline);
+        std::min(std::chrono::steady_clock::now() + g_extractionTimeLimit, t_nestDeadline);
     const char* type = archiveTypeSwitch(archive);
     std::vector<std::string> leftOut;
 
@@ -394,6 +398,16 @@ bool relativeTo(std::u16string_view path, std::u16string_view folder, std::u16st
 }
 
 }  // namespace
+
+void SetArchiveTimeLimits(std::chrono::milliseconds extraction, std::chrono::milliseconds nest) {
+    g_extractionTimeLimit = extraction;
+    g_nestTimeLimit = nest;
+}
+
+void ResetArchiveTimeLimits() {
+    g_extractionTimeLimit = kExtractionTimeLimit;
+    g_nestTimeLimit = kNestTimeLimit;
+}
 
 FindingName::FindingName(const char16_t* name, const char16_t* extra)
     : m_givenName(name), m_givenExtra(extra) {

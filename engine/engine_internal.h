@@ -2,6 +2,7 @@
 // routines one part calls in another. Hidden inside libov_core.so; tests link
 // the same code as a static library.
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -79,6 +80,12 @@ int32_t SendOVMsg(int32_t code, const char16_t* format, ...);
 // ---- Hash database and verdict (hash_database.cpp, verdict.cpp) ----
 
 int32_t LoadDbFileData();
+// How LoadDbFileData reads the database file's bytes; for tests that make
+// the read fail part way. ResetDatabaseReader() puts the file's own read back.
+using DatabaseReader =
+    std::function<uint32_t(platform::File& file, void* buffer, uint32_t size, uint32_t& got)>;
+void SetDatabaseReader(DatabaseReader reader);
+void ResetDatabaseReader();
 int32_t UnscrambleDbText();
 void UnloadOVData();
 uint8_t DatabaseKeyByte();
@@ -127,6 +134,10 @@ int32_t FindF(const char16_t* folder, int32_t smart);
 int32_t CheckFileExt(char16_t* path);
 int32_t IsArchiveExt(char16_t* path);
 int32_t DoScanInArchive(const char16_t* path);
+// The wall-clock limits of one archive's extraction and of a nest of
+// archives (an archive on disk and every archive inside it); for tests.
+void SetArchiveTimeLimits(std::chrono::milliseconds extraction, std::chrono::milliseconds nest);
+void ResetArchiveTimeLimits();
 
 // The name and location text a finding is reported under. A file extracted
 // from an archive is reported as the archive on disk (the outermost one),

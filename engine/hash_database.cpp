@@ -63,6 +63,12 @@ struct Database {
 
 Database g_database;
 
+uint32_t ReadFromFile(platform::File& file, void* buffer, uint32_t size, uint32_t& got) {
+    return file.read(buffer, size, got);
+}
+
+DatabaseReader g_readDatabase = ReadFromFile;
+
 // Bytes before the first zero byte of text[0..size).
 size_t TextLength(const char* text, size_t size) {
     const void* zero = std::memchr(text, 0, size);
@@ -70,6 +76,10 @@ size_t TextLength(const char* text, size_t size) {
 }
 
 }  // namespace
+
+void SetDatabaseReader(DatabaseReader reader) { g_readDatabase = std::move(reader); }
+
+void ResetDatabaseReader() { g_readDatabase = ReadFromFile; }
 
 uint8_t DatabaseKeyByte() { return names::databaseKeyByte(); }
 
@@ -116,7 +126,7 @@ int32_t LoadDbFileData() {
     uint64_t done = 0;
     while (done < size) {
         uint32_t got = 0;
-        error = file.read(bytes.get() + done, static_cast<uint32_t>(size - done), got);
+        error = g_readDatabase(file, bytes.get() + done, static_cast<uint32_t>(size - done), got);
         if (error != 0 || got == 0) break;
         done += got;
     }

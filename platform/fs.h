@@ -4,6 +4,7 @@
 // Windows error code (0 = success) and also sets the thread's last error.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -176,6 +177,10 @@ uint32_t getFileAttributes(std::u16string_view path);
 // than PATH_MAX. Stops at the first name it cannot remove. A link given as
 // the tree is removed as a link; a drive's root is refused with 5.
 [[nodiscard]] uint32_t removeTree(std::u16string_view path);
+// Called by removeTree after it listed a sub-folder and before it opens the
+// sub-folder to empty it, with its name; for tests that swap the folder in
+// between. An empty function, the default, turns it off.
+void setRemoveTreeDescentHook(std::function<void(std::string_view name)> hook);
 
 struct FindData {
     std::u16string name;  // the entry's name only

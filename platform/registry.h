@@ -129,4 +129,10 @@ uint64_t registryChangeCount();
 // tests that switch registry files and for programs before exec.
 void resetRegistryConnection();
 
+// Shortens how long a call waits on a write lock another process holds
+// before it tries again (five tries in all; normally 10 s each); for tests.
+// Drops the connection like resetRegistryConnection.
+void setRegistryBusyTimeout(uint32_t milliseconds);
+void resetRegistryBusyTimeout();
+
 }  // namespace platform

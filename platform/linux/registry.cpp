@@ -378,6 +378,10 @@ uint32_t checkRegistryIntegrity() { return regstore::integrityCheck(); }
 
 void resetRegistryConnection() { regstore::reset(); }
 
+void setRegistryBusyTimeout(uint32_t milliseconds) { regstore::setBusyTimeout(milliseconds); }
+
+void resetRegistryBusyTimeout() { regstore::resetBusyTimeout(); }
+
 uint64_t registryChangeCount() { return regstore::changeCount(); }
 
 }  // namespace platform

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -25,6 +27,8 @@ namespace {
 // a large record; a read never waits on a writer in WAL mode.
 constexpr int kBusyTimeoutMs = 10000;
 constexpr int kBusyRetries = 5;
+// The busy timeout new connections get (tests shorten it).
+std::atomic<int> g_busyTimeoutMs{kBusyTimeoutMs};
 // The cache is dropped when it grows past this many keys, so a program that
 // walks the whole registry does not keep all of it in memory.
 constexpr size_t kCacheKeyLimit = 4096;
@@ -457,7 +461,7 @@ private:
                                                                           : kErrorRegistryIoFailed;
         }
         auto conn = std::make_unique<Connection>(db, path);
-        sqlite3_busy_timeout(db, kBusyTimeoutMs);
+        sqlite3_busy_timeout(db, g_busyTimeoutMs.load());
         sqlite3_extended_result_codes(db, 1);
         conn->readOnly = sqlite3_db_readonly(db, "main") == 1;
         m_conn = std::move(conn);
@@ -694,5 +698,15 @@ uint32_t deleteKey(const KeyPlace& key, bool recursive) {
 uint32_t integrityCheck() { return store().integrityCheck(); }
 uint64_t changeCount() { return store().changeCount(); }
 void reset() { store().reset(); }
+
+void setBusyTimeout(uint32_t milliseconds) {
+    g_busyTimeoutMs = static_cast<int>(std::min<uint32_t>(milliseconds, kBusyTimeoutMs));
+    reset();
+}
+
+void resetBusyTimeout() {
+    g_busyTimeoutMs = kBusyTimeoutMs;
+    reset();
+}
 
 }  // namespace platform::regstore

@@ -59,5 +59,10 @@ uint32_t integrityCheck();
 uint64_t changeCount();
 // Forgets the connection and the cache.
 void reset();
+// How long a call waits on another connection's write lock before it tries
+// again, for the connections opened from now on (the current one is
+// dropped); for tests. resetBusyTimeout() puts the normal time back.
+void setBusyTimeout(uint32_t milliseconds);
+void resetBusyTimeout();
 
 }  // namespace platform::regstore

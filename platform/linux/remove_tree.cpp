@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,11 @@ namespace {
 // Folder streams kept open at once; deeper levels are closed and found
 // again through "..", checked against the device and inode they had.
 constexpr size_t kOpenLevels = 32;
+
+std::function<void(std::string_view)>& descentHook() {
+    static std::function<void(std::string_view)> hook;
+    return hook;
+}
 
 struct Level {
     std::string name;  // name within the parent level
@@ -79,11 +85,15 @@ uint32_t removeContents(DIR* top, const struct stat& topStat) {
             }
             // Another file system mounted inside is never emptied.
             if (st.st_dev != level.device) return fail(kErrorAccessDenied);
+            if (descentHook()) descentHook()(name);
             struct stat childStat {};
             DIR* child = openChildFolder(fd, entry->d_name, childStat);
             if (!child) {
-                uint32_t code = errorFromErrno(errno);  // a link put in its place: refused
-                return fail(code == kErrorCantResolveFilename ? kErrorAccessDenied : code);
+                // A link put in its place (ELOOP, or ENOTDIR as a folder is
+                // asked for) or a file: refused.
+                const int err = errno;
+                return fail(err == ELOOP || err == ENOTDIR ? kErrorAccessDenied
+                                                           : errorFromErrno(err));
             }
             if (childStat.st_dev != st.st_dev || childStat.st_ino != st.st_ino) {
                 ::closedir(child);  // swapped meanwhile
@@ -133,6 +143,10 @@ uint32_t removeContents(DIR* top, const struct stat& topStat) {
 }
 
 }  // namespace
+
+void setRemoveTreeDescentHook(std::function<void(std::string_view name)> hook) {
+    descentHook() = std::move(hook);
+}
 
 uint32_t removeTree(std::u16string_view path) {
     std::string host = toHostPath(path);

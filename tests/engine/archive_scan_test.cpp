@@ -381,6 +381,91 @@ TEST_F(ArchiveScan, ExtractionLimitsAndFailuresAreTraced) {
     }
 }
 
+// Puts shortened time limits in place for the life of the object.
+class ArchiveTimeLimitsFor {
+public:
+    ArchiveTimeLimitsFor(std::chrono::milliseconds extraction, std::chrono::milliseconds nest) {
+        SetArchiveTimeLimits(extraction, nest);
+    }
+    ~ArchiveTimeLimitsFor() { ResetArchiveTimeLimits(); }
+    ArchiveTimeLimitsFor(const ArchiveTimeLimitsFor&) = delete;
+    ArchiveTimeLimitsFor& operator=(const ArchiveTimeLimitsFor&) = delete;
+};
+
+// An archiver that never ends is stopped when the archive's time or its
+// nest's time is spent; what it wrote is still walked, an archive in it is
+// extracted only while the nest has time left, and the scan ends.
+TEST_F(ArchiveScan, TimeLimitsStopTheArchiverAndAreTraced) {
+    const fs::path archive = archiveOf("timed.zip", "member.exe", "never extracted", "zip");
+    fs::copy_file(archive, m_drive / "timed.zip");
+    m_box.plant(m_drive / "plain.exe", "a plain file beside the slow archive");
+    const fs::path runFolder = m_box.folder("sleeper-runs");
+    // A stand-in that records its process id as one file per run (each run
+    // is another user), writes an inner archive at its first run only, and
+    // then sleeps for 30 s, far past the limit under test, and ends well:
+    // only a limit that works stops it.
+    const std::string runMarks = "'" + runFolder.string() + "'";
+    const fs::path sleeper =
+        trustedStandIn("sleeper", "n=$(ls " + runMarks + " | wc -l)\necho $$ > " + runMarks +
+                                      "/run$((n + 1))\n"
+                                      "if [ \"$n\" -eq 0 ]; then printf 'inner' > inner.zip; fi\n"
+                                      "exec sleep 30\n");
+    ArchiverCandidatesFor candidates({sleeper.string()});
+    const std::string outerTimedOut =
+        "DoScanInArchive:: extraction ran out of time and was stopped, only what was extracted "
+        "is scanned: " +
+        (m_drive / "timed.zip").string();
+    const std::string innerTimedOut =
+        "DoScanInArchive:: extraction ran out of time and was stopped, only what was extracted "
+        "is scanned: ";
+    const std::string nestSpent =
+        "DoScanInArchive:: time for this nest of archives is spent, not extracted: ";
+
+    // The limit that is not under test is longer than the stand-in sleeps.
+    struct Case {
+        const char* name;
+        std::chrono::milliseconds extraction;
+        std::chrono::milliseconds nest;
+        int runs;        // of the stand-in: the outer archive, then the inner one
+        bool nestSpent;  // the inner archive left out for the nest's time
+    } cases[] = {
+        {"one archive's time", 5s, 60s, 2, false},
+        {"the nest's time", 60s, 5s, 1, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(runFolder);
+        fs::create_directory(runFolder);
+        ::chmod(runFolder.c_str(), 0777);
+        ScanRecord record;
+        {
+            ArchiveTimeLimitsFor limits(c.extraction, c.nest);
+            record = m_box.runFull(u"X:\\");
+        }
+        auto tracesWith = [&](const std::string& text, const std::string& tail) {
+            int n = 0;
+            for (const std::string& trace : record.traces) {
+                n += trace.find(text) != std::string::npos && trace.size() >= tail.size() &&
+                     trace.compare(trace.size() - tail.size(), tail.size(), tail) == 0;
+            }
+            return n;
+        };
+        EXPECT_TRUE(record.traced(outerTimedOut));
+        EXPECT_EQ(tracesWith(innerTimedOut, "inner.zip"), c.nestSpent ? 0 : 1);
+        EXPECT_EQ(tracesWith(nestSpent, "inner.zip"), c.nestSpent ? 1 : 0);
+        std::vector<pid_t> runs;
+        for (const auto& mark : fs::directory_iterator(runFolder)) {
+            std::ifstream in(mark.path());
+            pid_t pid = 0;
+            if (in >> pid) runs.push_back(pid);
+        }
+        EXPECT_EQ(static_cast<int>(runs.size()), c.runs);
+        for (pid_t pid : runs) EXPECT_TRUE(ProcessGone(pid)) << "a stopped archiver still runs";
+        EXPECT_EQ(record.findings("x:\\plain.exe"), 1);
+        EXPECT_EQ(record.count(SCANMSG_SCAN_ENDED), 1);
+    }
+}
+
 TEST_F(ArchiveScan, CustomFileArchive) {
     const fs::path archive = archiveOf("Picked.ZIP", "picked.exe", "picked member", "zip");
     m_box.plantExisting(archive);
@@ -390,7 +475,7 @@ TEST_F(ArchiveScan, CustomFileArchive) {
         ScanRecord record = m_box.runCustom(file, u"");
         EXPECT_EQ(record.memberFindings("picked.exe"), c.members);
         // The archive on disk is named by its member's finding or its own.
-        EXPECT_EQ(record.findings("\picked.zip") - record.memberFindings("picked.exe"), c.archives);
+        EXPECT_EQ(record.findings("\\picked.zip") - record.memberFindings("picked.exe"), c.archives);
     }
 }
 

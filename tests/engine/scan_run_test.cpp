@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -12,6 +13,8 @@
 #include "common/registry_names.h"
 #include "common/scan_codes.h"
 #include "engine/engine_test_support.h"
+#include "platform/error.h"
+#include "platform/fs.h"
 #include "platform/text.h"
 
 using enginetest::Install;
@@ -77,6 +80,43 @@ TEST(ScanRun, AMissingDatabaseEndsTheRunAndTheNextRunWorks) {
     // "scan ended" is the last thing the run sends.
     EXPECT_EQ(recorder.messages().back().text, u"SendOVMsg Step 4");
     EXPECT_EQ(CurrentRequest(), nullptr);
+}
+
+// A database file that opens but fails part way through its reading ends
+// the run as a missing one does, never as a shorter database; once it reads
+// whole, the same file finds the file it lists.
+TEST(ScanRun, ADatabaseReadErrorEndsTheRun) {
+    if (!IsRoot()) GTEST_SKIP() << "the engine needs the privileges of root";
+    Install install;
+    const std::string content = "known bad content";
+    install.writeDatabase(enginetest::Md5Upper(content) + "\r\n" + std::string(32, 'A') + "\r\n");
+    std::u16string file = install.writeFile("target.bin", content);
+    {
+        // The first read gets the first entry, the next one fails as a
+        // failing disk does (EIO comes back as 1).
+        int reads = 0;
+        SetDatabaseReader([&](platform::File& db, void* buffer, uint32_t size, uint32_t& got) {
+            if (reads++ > 0) return platform::kErrorInvalidFunction;
+            return db.read(buffer, std::min<uint32_t>(size, 40), got);
+        });
+        Recorder recorder;
+        CustomScan scan(recorder, file);
+        StartOVScan(&scan.request);
+        ResetDatabaseReader();
+        EXPECT_EQ(reads, 2);
+        EXPECT_TRUE(recorder.contains(SCANMSG_DEBUG, u" LoadDbFileData: Read File Error 1"));
+        EXPECT_FALSE(recorder.contains(SCANMSG_DEBUG, u" LoadDbFileData: Load File Ok"));
+        EXPECT_TRUE(recorder.contains(SCANMSG_STATUS, u"unable to load db file!"));
+        EXPECT_FALSE(recorder.contains(SCANMSG_STATUS, u"Scan thread started"));
+        EXPECT_TRUE(Findings(recorder).empty());
+        EXPECT_EQ(recorder.count(SCANMSG_SCAN_ENDED), 0u);
+        EXPECT_EQ(CurrentRequest(), nullptr);
+    }
+    Recorder recorder;
+    CustomScan scan(recorder, file);
+    StartOVScan(&scan.request);
+    EXPECT_EQ(Findings(recorder).size(), 1u);
+    EXPECT_TRUE(recorder.contains(SCANMSG_SCAN_ENDED, u"scan ended"));
 }
 
 TEST(ScanRun, AnyTypeButFullAndCustomRunsTheThreatScan) {

@@ -381,6 +381,64 @@ TEST(Fs, RemoveTreeStaysInsideTheTree) {
     EXPECT_EQ(readHost(tmp.host("outside/keep.txt")), "keep");
 }
 
+// A folder swapped for a link to another place after the removal listed it
+// and before it goes in: the removal stops with 5, and neither what the link
+// leads to nor the folder moved out of the tree is touched.
+TEST(Fs, RemoveTreeRefusesAFolderSwappedForALinkMeanwhile) {
+    TempFolder tmp;
+    tmp.makeFolder("outside");
+    tmp.writeFile("outside/keep.txt", "keep");
+    tmp.makeFolder("tree");
+    tmp.makeFolder("tree/sub");
+    tmp.writeFile("tree/sub/mine.txt", "mine");
+    int swaps = 0;
+    setRemoveTreeDescentHook([&](std::string_view name) {
+        if (name != "sub" || swaps++ > 0) return;
+        EXPECT_EQ(::rename(tmp.host("tree/sub").c_str(), tmp.host("moved").c_str()), 0);
+        EXPECT_EQ(::symlink(tmp.host("outside").c_str(), tmp.host("tree/sub").c_str()), 0);
+    });
+    const uint32_t rc = removeTree(tmp.windows(u"tree"));
+    setRemoveTreeDescentHook({});
+    EXPECT_EQ(swaps, 1) << "the removal never went into the folder";
+    EXPECT_EQ(rc, 5u);
+    EXPECT_EQ(readHost(tmp.host("outside/keep.txt")), "keep");
+    EXPECT_EQ(readHost(tmp.host("moved/mine.txt")), "mine");
+}
+
+// The same with a folder that has another file system mounted on it put in
+// the listed folder's place: refused with 5, the mounted files stay. The
+// mount is made in a child with a mount namespace of its own.
+TEST(Fs, RemoveTreeRefusesAMountSwappedInMeanwhile) {
+    TempFolder tmp;
+    tmp.makeFolder("tree");
+    tmp.makeFolder("tree/sub");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            ::_exit(77);
+        int swaps = 0;
+        setRemoveTreeDescentHook([&](std::string_view name) {
+            if (name != "sub" || swaps++ > 0) return;
+            if (::rename(tmp.host("tree/sub").c_str(), tmp.host("moved").c_str()) != 0 ||
+                ::mkdir(tmp.host("tree/sub").c_str(), 0755) != 0 ||
+                ::mount("tmpfs", tmp.host("tree/sub").c_str(), "tmpfs", 0, "size=1m") != 0)
+                ::_exit(78);
+            tmp.writeFile("tree/sub/keep.txt", "keep");
+        });
+        const uint32_t rc = removeTree(tmp.windows(u"tree"));
+        const bool kept = readHost(tmp.host("tree/sub/keep.txt")) == "keep";
+        ::umount(tmp.host("tree/sub").c_str());
+        ::_exit(swaps != 1 ? 3 : rc != 5 ? 1 : kept ? 0 : 2);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no private mount namespace here";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: not refused with 5, 2: the mounted files were "
+                                         "touched, 3: never went into the folder, 78: no swap";
+}
+
 TEST(Fs, RemoveTreeHandlesTreesDeeperThanPathMax) {
     TempFolder tmp;
     tmp.makeFolder("deep");

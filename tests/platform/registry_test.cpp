@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <poll.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -36,6 +38,7 @@ protected:
         platform::resetRegistryConnection();
     }
     void TearDown() override {
+        platform::resetRegistryBusyTimeout();
         platform::resetRegistryConnection();
         unsetenv("ORVANE_REGISTRY");
         std::error_code ec;
@@ -536,6 +539,57 @@ TEST_F(RegistryTest, DamagedPagesBehindAGoodHeaderAreReported) {
     platform::resetRegistryConnection();
     std::ifstream in(m_file, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), bytes);
+}
+
+// Another process that holds the file's write lock longer than a call waits
+// makes a write give up with 170 (busy) rather than hang or claim success;
+// reads still answer, and the write goes through once the lock is let go.
+TEST_F(RegistryTest, AWriteLockHeldPastTheBusyTimeoutFailsBusy) {
+    const RegRoot lm = RegRoot::LocalMachine;
+    ASSERT_EQ(platform::writeDword(lm, u"SOFTWARE\\Locked", u"v", 1), 0u);
+    platform::resetRegistryConnection();  // no connection is carried into the child
+    int held[2], release[2];
+    ASSERT_EQ(pipe(held), 0);
+    ASSERT_EQ(pipe(release), 0);
+    const pid_t holder = fork();
+    if (holder == 0) {
+        // Holds the lock until told to let go, or for 30 s: longer than the
+        // shortened waits take, far shorter than the normal ones.
+        close(held[0]);
+        close(release[1]);
+        sqlite3* db = nullptr;
+        if (sqlite3_open_v2(m_file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
+            sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            _exit(1);
+        }
+        const char byte = 1;
+        if (write(held[1], &byte, 1) != 1) _exit(2);
+        pollfd wait{release[0], POLLIN, 0};
+        poll(&wait, 1, 30000);
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+        _exit(0);
+    }
+    ASSERT_GT(holder, 0);
+    close(held[1]);
+    close(release[0]);
+    char byte = 0;
+    ASSERT_EQ(read(held[0], &byte, 1), 1) << "the other process could not take the lock";
+    close(held[0]);
+
+    platform::setRegistryBusyTimeout(50);
+    EXPECT_EQ(platform::writeDword(lm, u"SOFTWARE\\Locked", u"v", 2), 170u);
+    uint32_t v = 0;
+    EXPECT_EQ(platform::readDword(lm, u"SOFTWARE\\Locked", u"v", v), 0u);
+    EXPECT_EQ(v, 1u);
+    close(release[1]);
+    int status = 0;
+    ASSERT_EQ(waitpid(holder, &status, 0), holder);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(platform::writeDword(lm, u"SOFTWARE\\Locked", u"v", 3), 0u);
+    platform::resetRegistryBusyTimeout();
+    EXPECT_EQ(platform::readDword(lm, u"SOFTWARE\\Locked", u"v", v), 0u);
+    EXPECT_EQ(v, 3u);
 }
 
 TEST_F(RegistryTest, ReadOnlyFileReadsButRefusesWrites) {
