@@ -3,6 +3,8 @@
 #include <chrono>
 #include <ctime>
 #include <fstream>
+#include <string>
+#include <thread>
 
 #include "common/hash_db_format.h"
 #include "common/online_names.h"
@@ -12,10 +14,47 @@
 #include "platform/http.h"
 #include "platform/path.h"
 #include "platform/registry.h"
+#include "platform/scm.h"
 #include "platform/text.h"
 #include "tools/ovUpdate/update_checks.h"
 
 namespace {
+
+constexpr char16_t kRealTimeService[] = u"Orvane Service";
+constexpr uint32_t kErrorServiceNotActive = 1062;
+constexpr uint32_t kErrorServiceDoesNotExist = 1060;
+
+// Stops a running real-time service and starts it again; says what it did.
+std::string restartService() {
+    platform::ServiceManager manager;
+    platform::Service service;
+    if (platform::ServiceManager::open(platform::kScManagerAllAccess, manager) != 0)
+        return "The service manager could not be opened; restart \"Orvane Service\" to use the "
+               "new database in real time.";
+    const uint32_t opened =
+        platform::Service::open(manager, kRealTimeService, platform::kServiceAllAccess, service);
+    if (opened == kErrorServiceDoesNotExist)
+        return "\"Orvane Service\" is not installed; the next scan uses the new database.";
+    if (opened != 0)
+        return "\"Orvane Service\" could not be opened (error " + std::to_string(opened) +
+               "); restart it to use the new database in real time.";
+    platform::ServiceStatusProcess state;
+    const uint32_t stopped = service.control(platform::kServiceControlStop, state);
+    if (stopped == kErrorServiceNotActive)
+        return "\"Orvane Service\" is not running; it uses the new database when it starts.";
+    if (stopped != 0)
+        return "\"Orvane Service\" could not be stopped (error " + std::to_string(stopped) +
+               "); restart it to use the new database in real time.";
+    for (int i = 0; i < 100 && state.currentState != platform::kServiceStopped; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (service.queryStatus(state) != 0) break;
+    }
+    const uint32_t started = service.start({});
+    if (started != 0)
+        return "\"Orvane Service\" was stopped but did not start again (error " +
+               std::to_string(started) + "); start it with: ovsc start \"Orvane Service\"";
+    return "\"Orvane Service\" restarted with the new database.";
+}
 
 class UpdateLog {
 public:
@@ -180,11 +219,8 @@ UpdateResult RunUpdate(const UpdateRun& run) {
     log.line("The hash database " + platform::toUtf8(target) + " was replaced (" +
              std::to_string(database.size()) + " bytes); the previous one is kept as " +
              platform::toUtf8(backup));
-    // The service reads the database once when it starts: it takes the new
-    // one at its next start. Restarting it from here waits for the running
-    // service's start and stop controls in this build.
-    log.line(
-        "Restart \"Orvane Service\" for real-time protection to use the new database; the "
-        "next scan uses it at once.");
+    // The service reads the database once when it starts: a running one is
+    // restarted so that real-time protection uses the new list at once.
+    log.line(restartService());
     return UpdateResult::Updated;
 }
