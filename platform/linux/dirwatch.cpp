@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -37,6 +38,38 @@ constexpr uint64_t kFanotifyMask =
     FAN_CREATE | FAN_DELETE | FAN_CLOSE_WRITE | FAN_MOVED_FROM | FAN_MOVED_TO | FAN_ONDIR;
 constexpr int64_t kCatchUpMarginNs = 2'000'000'000;
 constexpr size_t kReadBuffer = 64 * 1024;
+// The kernel queues the two halves of a rename one after the other; a read
+// that ends between them waits this long for the second half, so that the
+// two are paired and the rename is not taken for a move out and a move in.
+constexpr int kRenameHalfWaitMs = 20;
+
+// Whether the last whole record of a read is the first half of a rename.
+bool endsInMoveFrom(const uint8_t* data, size_t size, bool fanotify) {
+    size_t at = 0;
+    uint64_t lastMask = 0;
+    while (at < size) {
+        uint32_t length = 0;
+        uint64_t mask = 0;
+        if (fanotify) {
+            if (size - at < sizeof(fanotify_event_metadata)) break;
+            std::memcpy(&length, data + at, sizeof length);
+            std::memcpy(&mask, data + at + offsetof(fanotify_event_metadata, mask), sizeof mask);
+        } else {
+            if (size - at < sizeof(inotify_event)) break;
+            uint32_t inotifyMask = 0;
+            uint32_t nameLength = 0;
+            std::memcpy(&inotifyMask, data + at + offsetof(inotify_event, mask), sizeof inotifyMask);
+            std::memcpy(&nameLength, data + at + offsetof(inotify_event, len), sizeof nameLength);
+            mask = inotifyMask;
+            length = static_cast<uint32_t>(sizeof(inotify_event)) + nameLength;
+        }
+        if (length == 0 || length > size - at) break;
+        lastMask = mask;
+        at += length;
+    }
+    // FAN_MOVED_FROM and IN_MOVED_FROM are the same bit, as are the _TO ones.
+    return (lastMask & IN_MOVED_FROM) != 0 && (lastMask & IN_MOVED_TO) == 0;
+}
 
 int64_t nowNs() {
     timespec ts{};
@@ -570,6 +603,18 @@ uint32_t DirectoryWatch::read(std::vector<DirectoryEvent>& out, int timeoutMs) {
         state.caughtUpNs = beforeRead;
         setLastError(kErrorWaitTimeout);
         return kErrorWaitTimeout;
+    }
+    // The second half of a rename the read stopped before is read with it.
+    for (int more = 0; more < 4 && got > 0 &&
+                       static_cast<size_t>(got) + 4096 <= sizeof buffer &&
+                       endsInMoveFrom(buffer, static_cast<size_t>(got),
+                                      state.backend == Backend::Fanotify);
+         ++more) {
+        pollfd next = {state.fd, POLLIN, 0};
+        if (::poll(&next, 1, kRenameHalfWaitMs) <= 0) break;
+        const ssize_t extra = ::read(state.fd, buffer + got, sizeof buffer - static_cast<size_t>(got));
+        if (extra <= 0) break;
+        got += extra;
     }
     int pending = 1;
     const bool emptied = got > 0 && ::ioctl(state.fd, FIONREAD, &pending) == 0 && pending == 0;
