@@ -22,30 +22,30 @@ void appendLine(std::u16string& out, std::u16string_view key, std::u16string_vie
 
 std::u16string slotFileName(int slot) { return platform::format16(u"ovjob%d.ovj", slot); }
 
-std::u16string jobFileText(const JobSpec& spec) {
+std::u16string jobFileText(const JobFields& job) {
     std::u16string out = u"[JOB]\n";
-    appendLine(out, u"Name=", spec.name);
-    appendLine(out, u"Desc=", spec.description);
-    appendLine(out, u"Type=", platform::format16(u"%d", spec.type));
-    if (spec.weekly) {
+    appendLine(out, u"Name=", job.name);
+    appendLine(out, u"Desc=", job.description);
+    appendLine(out, u"Type=", platform::format16(u"%d", job.type));
+    if (job.weekly) {
         appendLine(out, u"Daily=", u"");
-        appendLine(out, u"Weekly=", spec.time + u" ");
+        appendLine(out, u"Weekly=", job.time + u" ");
         for (int day = 0; day < 7; ++day) {
             out += kWeekdays[day];
-            out += spec.days[day] ? u"=1\n" : u"=0\n";
+            out += job.days[day] ? u"=1\n" : u"=0\n";
         }
     } else {
-        appendLine(out, u"Daily=", spec.time);
+        appendLine(out, u"Daily=", job.time);
         appendLine(out, u"Weekly=", u"");
     }
-    appendLine(out, u"Shutdown=", spec.shutdown ? u"1" : u"0");
+    appendLine(out, u"Shutdown=", job.shutdown ? u"1" : u"0");
     out += u"SendMail=0\nMail=0\nJobRun=0\nNextRun=0\nAction=0\n";
     out += platform::format16(u"Status=%d\n", names::kJobActive);
     return out;
 }
 
-std::string jobFileBytes(const JobSpec& spec) {
-    return platform::toUtf16LeBytes(jobFileText(spec));
+std::string jobFileBytes(const JobFields& job) {
+    return platform::toUtf16LeBytes(jobFileText(job));
 }
 
 std::u16string decodeJobFile(std::string_view bytes) {

@@ -31,7 +31,7 @@ inline constexpr size_t kMaxValueUnits = 511;
 std::u16string slotFileName(int slot);
 
 // What the job editor writes.
-struct JobSpec {
+struct JobFields {
     std::u16string name;
     std::u16string description;
     int32_t type = 1034;    // 1034 Threat Scout, 1035 Full System Scout, 1036 Custom Scout
@@ -45,9 +45,9 @@ struct JobSpec {
 // Daily/Weekly (a weekly time gets one blank after it), the seven weekday
 // lines of a weekly job, Shutdown, "SendMail=0" .. "Action=0" and
 // "Status=1224".
-std::u16string jobFileText(const JobSpec& spec);
+std::u16string jobFileText(const JobFields& job);
 // The same as the file's bytes (UTF-16LE).
-std::string jobFileBytes(const JobSpec& spec);
+std::string jobFileBytes(const JobFields& job);
 
 // A job file's text as the readers see it: the UTF-16LE units up to the
 // first zero unit (an odd last byte is dropped).

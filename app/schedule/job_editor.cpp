@@ -100,14 +100,14 @@ void JobEditor::UpdateOVSchedDesc() {
 
 int32_t JobEditor::SaveOVSchdJob() {
     LogEntry(u"SaveOVSchdJob");
-    jobfile::JobSpec spec;
-    spec.name = cut(name, jobfile::kMaxNameUnits);
-    spec.description = cut(description, jobfile::kMaxValueUnits);
-    spec.type = typeCode(typeButton);
-    spec.weekly = intervalButton == jobedit::kWeekly;
-    spec.time = spec.weekly ? weeklyTime : dailyTime;
-    for (int day = 0; day < 7; ++day) spec.days[day] = days[day];
-    spec.shutdown = shutdown;
+    jobfile::JobFields job;
+    job.name = cut(name, jobfile::kMaxNameUnits);
+    job.description = cut(description, jobfile::kMaxValueUnits);
+    job.type = typeCode(typeButton);
+    job.weekly = intervalButton == jobedit::kWeekly;
+    job.time = job.weekly ? weeklyTime : dailyTime;
+    for (int day = 0; day < 7; ++day) job.days[day] = days[day];
+    job.shutdown = shutdown;
 
     platform::File file;
     std::u16string path;
@@ -126,7 +126,7 @@ int32_t JobEditor::SaveOVSchdJob() {
     }
     if (!file.isOpen()) return 0;  // all ten names are taken
 
-    const std::string bytes = jobfile::jobFileBytes(spec);
+    const std::string bytes = jobfile::jobFileBytes(job);
     uint32_t written = 0;
     const uint32_t status = file.write(bytes.data(), static_cast<uint32_t>(bytes.size()), written);
     file.close();

@@ -29,9 +29,9 @@ bool save(QWidget& widget, const QString& folder, const QString& name, const QSt
     return true;
 }
 
-void writeJob(const QString& folder, int slot, const jobfile::JobSpec& spec) {
+void writeJob(const QString& folder, int slot, const jobfile::JobFields& job) {
     const std::string path = QDir(folder).filePath(QString("ovjob%1.ovj").arg(slot)).toStdString();
-    std::ofstream(path, std::ios::binary) << jobfile::jobFileBytes(spec);
+    std::ofstream(path, std::ios::binary) << jobfile::jobFileBytes(job);
 }
 
 }  // namespace
@@ -54,12 +54,12 @@ int main(int argc, char** argv) {
     const std::u16string jobsFolder = platform::toWindowsPath(jobs.path().toStdString());
 
     // Three jobs as a user would have them.
-    jobfile::JobSpec night;
+    jobfile::JobFields night;
     night.name = u"Night";
     night.description = u"Night , Daily At: 10:30:00 PM 10:30:00 PM System Shutdown is Disable";
     night.time = u"10:30:00 PM";
     writeJob(jobs.path(), 0, night);
-    jobfile::JobSpec weekly;
+    jobfile::JobFields weekly;
     weekly.name = u"Weekend full scan";
     weekly.description = u"Weekend full scan , Full System Scout  , Weekly At: , Saturday";
     weekly.type = 1035;
@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
     weekly.time = u"9:00:00 AM";
     weekly.days[6] = true;
     writeJob(jobs.path(), 1, weekly);
-    jobfile::JobSpec lunch;
+    jobfile::JobFields lunch;
     lunch.name = u"Lunch break";
     lunch.description = u"Lunch break , Daily At: 12:15:00 PM 12:15:00 PM";
     lunch.type = 1036;

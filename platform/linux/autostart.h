@@ -47,7 +47,7 @@ std::string autostartFileName(std::u16string_view valueName);
 std::vector<std::string> runCommandArguments(std::u16string_view commandLine);
 
 // The entry's text for a value, Exec quoted as the desktop entry
-// specification asks (every argument in double quotes, with '"', '`', '$'
+// format asks (every argument in double quotes, with '"', '`', '$'
 // and '\' escaped, '%' doubled); false when an argument holds a control
 // character that an entry cannot carry.
 bool autostartEntryText(std::u16string_view valueName, const std::vector<std::string>& argv,

@@ -7,42 +7,42 @@
 
 namespace {
 
-using jobfile::JobSpec;
+using jobfile::JobFields;
 
 struct BytesCase {
     const char* name;
-    JobSpec spec;
+    JobFields job;
     std::u16string text;
 };
 
 void PrintTo(const BytesCase& c, std::ostream* out) { *out << c.name; }
 
-JobSpec daily() {
-    JobSpec spec;
-    spec.name = u"Night";
-    spec.description = u"Night , Daily At: 10:00:00 PM 10:00:00 PM System Shutdown is Disable";
-    spec.type = 1034;
-    spec.time = u"10:00:00 PM";
-    return spec;
+JobFields daily() {
+    JobFields job;
+    job.name = u"Night";
+    job.description = u"Night , Daily At: 10:00:00 PM 10:00:00 PM System Shutdown is Disable";
+    job.type = 1034;
+    job.time = u"10:00:00 PM";
+    return job;
 }
 
-JobSpec weekly(bool monday) {
-    JobSpec spec;
-    spec.name = u"Week";
-    spec.description = u"d";
-    spec.type = 1035;
-    spec.weekly = true;
-    spec.time = u"07:05:00";
-    spec.days[1] = monday;
-    spec.shutdown = true;
-    return spec;
+JobFields weekly(bool monday) {
+    JobFields job;
+    job.name = u"Week";
+    job.description = u"d";
+    job.type = 1035;
+    job.weekly = true;
+    job.time = u"07:05:00";
+    job.days[1] = monday;
+    job.shutdown = true;
+    return job;
 }
 
-JobSpec descInName() {
-    JobSpec spec = daily();
-    spec.name = u"a Desc=b";
-    spec.description = u"real";
-    return spec;
+JobFields descInName() {
+    JobFields job = daily();
+    job.name = u"a Desc=b";
+    job.description = u"real";
+    return job;
 }
 
 const std::u16string kTail = u"SendMail=0\nMail=0\nJobRun=0\nNextRun=0\nAction=0\nStatus=1224\n";
@@ -51,8 +51,8 @@ class JobFileBytes : public ::testing::TestWithParam<BytesCase> {};
 
 TEST_P(JobFileBytes, LinesInOrderAsUtf16LeWithoutMarkOrZero) {
     const BytesCase& c = GetParam();
-    EXPECT_EQ(jobfile::jobFileText(c.spec), c.text);
-    const std::string bytes = jobfile::jobFileBytes(c.spec);
+    EXPECT_EQ(jobfile::jobFileText(c.job), c.text);
+    const std::string bytes = jobfile::jobFileBytes(c.job);
     ASSERT_EQ(bytes.size(), c.text.size() * 2);
     EXPECT_EQ(bytes.substr(0, 4), std::string("[\0J\0", 4));  // no byte-order mark
     EXPECT_EQ(bytes.substr(bytes.size() - 2), std::string("\n\0", 2));
@@ -91,7 +91,7 @@ TEST(JobFileRead, ValuesByFirstOccurrenceUpToLineFeed) {
     EXPECT_EQ(jobfile::jobValue(named, u"Status"), std::u16string_view(u"1224"));
     EXPECT_FALSE(jobfile::jobValue(named, u"Missing").has_value());
     // A description holding a line break is cut there.
-    JobSpec broken = daily();
+    JobFields broken = daily();
     broken.description = u"one\ntwo";
     EXPECT_EQ(jobfile::jobValue(jobfile::jobFileText(broken), u"Desc"),
               std::u16string_view(u"one"));

@@ -46,16 +46,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // What the editor would write from these values reads back the same,
     // as long as they hold none of the keys themselves.
-    jobfile::JobSpec spec;
-    spec.name = std::u16string(jobfile::jobValue(text, u"Name").value_or(u""));
-    spec.time = std::u16string(jobfile::jobTimeText(text).value_or(u""));
-    if (spec.name.find(u'=') == std::u16string::npos &&
-        spec.time.find(u'=') == std::u16string::npos &&
-        spec.name.find(u'\0') == std::u16string::npos) {
-        const std::u16string written = jobfile::jobFileText(spec);
-        check(jobfile::jobValue(written, u"Name") == std::u16string_view(spec.name));
-        check(jobfile::jobValue(written, u"Daily") == std::u16string_view(spec.time));
-        check(!jobfile::isWeeklyJob(written) || spec.time.empty());
+    jobfile::JobFields job;
+    job.name = std::u16string(jobfile::jobValue(text, u"Name").value_or(u""));
+    job.time = std::u16string(jobfile::jobTimeText(text).value_or(u""));
+    if (job.name.find(u'=') == std::u16string::npos &&
+        job.time.find(u'=') == std::u16string::npos &&
+        job.name.find(u'\0') == std::u16string::npos) {
+        const std::u16string written = jobfile::jobFileText(job);
+        check(jobfile::jobValue(written, u"Name") == std::u16string_view(job.name));
+        check(jobfile::jobValue(written, u"Daily") == std::u16string_view(job.time));
+        check(!jobfile::isWeeklyJob(written) || job.time.empty());
     }
     return 0;
 }

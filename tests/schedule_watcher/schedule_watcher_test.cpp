@@ -101,26 +101,26 @@ protected:
 
     std::u16string binFolder() const { return m_root.windows(u"bin"); }
 
-    void addJob(const std::string& file, const jobfile::JobSpec& spec) const {
-        m_root.writeFile("jobs/" + file, jobfile::jobFileBytes(spec));
+    void addJob(const std::string& file, const jobfile::JobFields& job) const {
+        m_root.writeFile("jobs/" + file, jobfile::jobFileBytes(job));
     }
     void addJobText(const std::string& file, const std::u16string& text) const {
         m_root.writeFile("jobs/" + file, platform::toUtf16LeBytes(text));
     }
 
-    static jobfile::JobSpec dailyJob(const std::u16string& time) {
-        jobfile::JobSpec spec;
-        spec.name = u"Daily";
-        spec.time = time;
-        return spec;
+    static jobfile::JobFields dailyJob(const std::u16string& time) {
+        jobfile::JobFields job;
+        job.name = u"Daily";
+        job.time = time;
+        return job;
     }
-    static jobfile::JobSpec weeklyJob(const std::u16string& time, int day) {
-        jobfile::JobSpec spec;
-        spec.name = u"Weekly";
-        spec.weekly = true;
-        spec.time = time;
-        spec.days[day] = true;
-        return spec;
+    static jobfile::JobFields weeklyJob(const std::u16string& time, int day) {
+        jobfile::JobFields job;
+        job.name = u"Weekly";
+        job.weekly = true;
+        job.time = time;
+        job.days[day] = true;
+        return job;
     }
 
     ovsvc::ScheduleWatcherHooks hooks() {

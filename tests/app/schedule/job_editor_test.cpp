@@ -117,7 +117,7 @@ TEST_F(JobEditorTest, SavesIntoTheLowestFreeSlot) {
     EXPECT_EQ(editor.OnCommand(jobedit::kSave), 1);
     EXPECT_EQ(editor.savedFileName(), u"ovjob1.ovj");
 
-    jobfile::JobSpec expected;
+    jobfile::JobFields expected;
     expected.name = u"Night";
     expected.description = editor.description;
     expected.type = 1034;

@@ -30,12 +30,12 @@ public:
     uint32_t mainWindowHandle() override { return 0x1234; }
 };
 
-jobfile::JobSpec job(int32_t type) {
-    jobfile::JobSpec spec;
-    spec.name = u"Job";
-    spec.type = type;
-    spec.time = u"08:00:00";
-    return spec;
+jobfile::JobFields job(int32_t type) {
+    jobfile::JobFields job;
+    job.name = u"Job";
+    job.type = type;
+    job.time = u"08:00:00";
+    return job;
 }
 
 class SchedStarterTest : public ScheduleSandbox {

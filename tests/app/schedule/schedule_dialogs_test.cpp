@@ -77,7 +77,7 @@ TEST_F(ScheduleDialogsTest, TheTwelveHourPickerIsReadBackAsTheSameTime) {
 }
 
 TEST_F(ScheduleDialogsTest, TheScheduleDialogListsAddsShowsAndDeletes) {
-    jobfile::JobSpec night;
+    jobfile::JobFields night;
     night.name = u"Night";
     night.time = u"10:30:00 PM";
     writeJob("ovjob0.ovj", night);
@@ -135,7 +135,7 @@ TEST_F(ScheduleDialogsTest, TheScheduleDialogListsAddsShowsAndDeletes) {
 }
 
 TEST_F(ScheduleDialogsTest, TheMainDialogOpensTheScheduleAndTakesAScheduledJob) {
-    jobfile::JobSpec full;
+    jobfile::JobFields full;
     full.name = u"Full";
     full.type = 1035;
     full.time = u"08:00:00";

@@ -27,7 +27,7 @@ public:
 class ScheduleHandoverTest : public ScheduleSandbox {};
 
 TEST_F(ScheduleHandoverTest, TheApplicationTakesTheJobTheServiceStarted) {
-    jobfile::JobSpec full;
+    jobfile::JobFields full;
     full.name = u"Night";
     full.type = 1035;
     full.time = u"10:30:00 PM";

@@ -8,24 +8,24 @@
 
 namespace {
 
-jobfile::JobSpec dailyFull() {
-    jobfile::JobSpec spec;
-    spec.name = u"Night";
-    spec.description = u"all drives";
-    spec.type = 1035;
-    spec.time = u"10:30:00 PM";
-    return spec;
+jobfile::JobFields dailyFull() {
+    jobfile::JobFields job;
+    job.name = u"Night";
+    job.description = u"all drives";
+    job.type = 1035;
+    job.time = u"10:30:00 PM";
+    return job;
 }
 
-jobfile::JobSpec weeklyCustom() {
-    jobfile::JobSpec spec;
-    spec.name = u"Week";
-    spec.description = u"d";
-    spec.type = 1036;
-    spec.weekly = true;
-    spec.time = u"9:00:00 AM";
-    spec.days[1] = true;
-    return spec;
+jobfile::JobFields weeklyCustom() {
+    jobfile::JobFields job;
+    job.name = u"Week";
+    job.description = u"d";
+    job.type = 1036;
+    job.weekly = true;
+    job.time = u"9:00:00 AM";
+    job.days[1] = true;
+    return job;
 }
 
 class ScheduleListTest : public ScheduleSandbox {};

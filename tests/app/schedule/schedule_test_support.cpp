@@ -31,8 +31,8 @@ void ScheduleSandbox::TearDown() {
     unsetenv("ORVANE_REGISTRY");
 }
 
-void ScheduleSandbox::writeJob(const std::string& name, const jobfile::JobSpec& spec) const {
-    std::ofstream(jobPath(name), std::ios::binary) << jobfile::jobFileBytes(spec);
+void ScheduleSandbox::writeJob(const std::string& name, const jobfile::JobFields& job) const {
+    std::ofstream(jobPath(name), std::ios::binary) << jobfile::jobFileBytes(job);
 }
 
 void ScheduleSandbox::writeJobText(const std::string& name, const std::u16string& text) const {

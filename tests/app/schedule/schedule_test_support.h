@@ -19,7 +19,7 @@ protected:
     std::filesystem::path jobPath(const std::string& name) const {
         return folder.path() / "jobs" / name;
     }
-    void writeJob(const std::string& name, const jobfile::JobSpec& spec) const;
+    void writeJob(const std::string& name, const jobfile::JobFields& job) const;
     void writeJobText(const std::string& name, const std::u16string& text) const;
     std::string log() const;
     bool logHas(const std::u16string& text) const;
