@@ -1,5 +1,6 @@
 #include "platform/stop_requests.h"
 
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -24,10 +25,12 @@ StopRequests::StopRequests(std::function<void(int)> onStop) : m_state(std::make_
     pthread_sigmask(SIG_BLOCK, &m_state->signals, &m_state->previous);
     State* state = m_state.get();
     m_thread = std::thread([state] {
-        // Woken every 100 ms to see whether the object is going away.
-        const struct timespec pause { 0, 100 * 1000 * 1000 };
+        // The destructor wakes the wait with a signal of the set sent to this
+        // thread alone; the time-out is only a fallback.
+        const struct timespec pause { 1, 0 };
         while (!state->ending) {
             const int signal = sigtimedwait(&state->signals, nullptr, &pause);
+            if (state->ending) break;
             if (signal <= 0) continue;
             if (state->received.exchange(signal) != 0) ::_exit(128 + signal);
             if (state->onStop) state->onStop(signal);
@@ -37,6 +40,8 @@ StopRequests::StopRequests(std::function<void(int)> onStop) : m_state(std::make_
 
 StopRequests::~StopRequests() {
     m_state->ending = true;
+    // Without this the program's end would wait for the next time-out.
+    pthread_kill(m_thread.native_handle(), SIGTERM);
     m_thread.join();
     pthread_sigmask(SIG_SETMASK, &m_state->previous, nullptr);
 }
