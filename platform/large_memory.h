@@ -1,6 +1,6 @@
 // Large blocks (a hash database, its index) taken straight from the system
-// in huge pages where the system allows: a block of tens of megabytes is
-// then touched in a few dozen page faults instead of thousands.
+// and given straight back when freed, so that they never stay in the heap
+// of a long-running program.
 #pragma once
 #include <cstddef>
 #include <new>
