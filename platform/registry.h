@@ -125,6 +125,24 @@ void setRegistryFilePath(const std::string& path);
 // changed, so it can be done for every message of a scan.
 uint64_t registryChangeCount();
 
+// For a reader asked many times a millisecond (every message of a scan):
+// says whether a value it keeps may have changed since its last look, taking
+// the change count again once the system's coarse clock, which costs no
+// system call and no lock, has moved on by kRecheckMs, and at once after a
+// write of this process. A change made elsewhere is seen within that time.
+class RegistryChangeGate {
+public:
+    static constexpr int64_t kRecheckMs = 10;
+    // True at the first call and whenever the change count moved.
+    bool mayHaveChanged();
+
+private:
+    bool m_looked = false;
+    uint64_t m_changes = 0;
+    uint64_t m_localChanges = 0;
+    int64_t m_nextLookMs = 0;
+};
+
 // Drops this process's connection and cache (the next call reopens); for
 // tests that switch registry files and for programs before exec.
 void resetRegistryConnection();

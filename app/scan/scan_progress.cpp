@@ -106,17 +106,14 @@ bool ScanProgress::debugSetting() {
 }
 
 bool ScanProgress::debugLocked() {
-    // Read again whenever the registry's change count moved: a change by
-    // anyone takes effect at the next message, and no system call is made
-    // while nothing changed.
-    const uint64_t changes = platform::registryChangeCount();
-    if (!m_debugRead || changes != m_debugChanges) {
+    // Read again whenever the registry may have changed. The engine asks for
+    // every trace it could send (dozens a file), so the gate keeps the
+    // asking cheap; a change by anyone takes effect within a few milliseconds.
+    if (m_debugGate.mayHaveChanged()) {
         uint32_t value = 0;
         m_debug = platform::readDword(platform::RegRoot::LocalMachine, names::kSettingsKey,
                                       names::kDebug, value) == 0 &&
                   value == 1;
-        m_debugChanges = changes;
-        m_debugRead = true;
     }
     return m_debug;
 }

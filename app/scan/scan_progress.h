@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/scan/report_log.h"
+#include "platform/registry.h"
 
 // A copy of the figures, as the main dialog's fields show them.
 struct ScanFields {
@@ -75,6 +76,5 @@ private:
     mutable std::mutex m_lock;
     ScanFields m_fields;
     bool m_debug = false;
-    bool m_debugRead = false;
-    uint64_t m_debugChanges = 0;
+    platform::RegistryChangeGate m_debugGate;
 };

@@ -1,5 +1,7 @@
 #include "platform/registry.h"
 
+#include <time.h>
+
 #include <unistd.h>
 
 #include <array>
@@ -383,5 +385,21 @@ void setRegistryBusyTimeout(uint32_t milliseconds) { regstore::setBusyTimeout(mi
 void resetRegistryBusyTimeout() { regstore::resetBusyTimeout(); }
 
 uint64_t registryChangeCount() { return regstore::changeCount(); }
+
+bool RegistryChangeGate::mayHaveChanged() {
+    struct timespec now {};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    const int64_t nowMs = int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1'000'000;
+    // This process's own writes are seen at once.
+    const uint64_t local = regstore::localChangeCount();
+    if (m_looked && nowMs < m_nextLookMs && local == m_localChanges) return false;
+    m_localChanges = local;
+    m_nextLookMs = nowMs + kRecheckMs;
+    const uint64_t changes = registryChangeCount();
+    const bool moved = !m_looked || changes != m_changes;
+    m_looked = true;
+    m_changes = changes;
+    return moved;
+}
 
 }  // namespace platform

@@ -37,6 +37,12 @@ constexpr size_t kCacheKeyLimit = 4096;
 // file may have been replaced, which no commit would show).
 constexpr auto kQuickCheckWindow = std::chrono::milliseconds(100);
 
+// Moves at every drop of this process's cache; only ever counts up.
+std::atomic<uint64_t>& localChanges() {
+    static std::atomic<uint64_t> count{0};
+    return count;
+}
+
 constexpr const char* kSchemaSql =
     "CREATE TABLE IF NOT EXISTS reg_keys("
     " id INTEGER PRIMARY KEY AUTOINCREMENT,"
@@ -358,6 +364,7 @@ public:
 
 private:
     void clearCache() {
+        localChanges().fetch_add(1, std::memory_order_relaxed);
         m_keyIds.clear();
         m_entries.clear();
         m_quickValid = false;
@@ -697,6 +704,7 @@ uint32_t deleteKey(const KeyPlace& key, bool recursive) {
 }
 uint32_t integrityCheck() { return store().integrityCheck(); }
 uint64_t changeCount() { return store().changeCount(); }
+uint64_t localChangeCount() { return localChanges().load(std::memory_order_relaxed); }
 void reset() { store().reset(); }
 
 void setBusyTimeout(uint32_t milliseconds) {

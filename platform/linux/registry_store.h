@@ -57,6 +57,9 @@ uint32_t deleteKey(const KeyPlace& key, bool recursive);
 uint32_t integrityCheck();
 // Moves whenever what this process has cached may be out of date.
 uint64_t changeCount();
+// Moves whenever this process dropped its cache (its own writes among
+// them), without a lock or a look at the file: one atomic load.
+uint64_t localChangeCount();
 // Forgets the connection and the cache.
 void reset();
 // How long a call waits on another connection's write lock before it tries

@@ -360,6 +360,29 @@ TEST_F(RegistryTest, ChangeCountMovesAtTheNextCallAfterAnyCommit) {
     EXPECT_EQ(platform::readDword(lm, key, u"Debug", v), 2u);
 }
 
+// The gate a scan's receiver asks at every message: it looks at the first
+// call, then not again until the coarse clock has moved on, and then sees a
+// change made meanwhile by another process.
+TEST_F(RegistryTest, ChangeGateSeesACommitOnceItsIntervalHasPassed) {
+    const RegRoot lm = RegRoot::LocalMachine;
+    const std::u16string key = u"SOFTWARE\\Orvane\\Wardline\\Settings";
+    ASSERT_EQ(platform::writeDword(lm, key, u"Debug", 0), 0u);
+    platform::RegistryChangeGate gate;
+    EXPECT_TRUE(gate.mayHaveChanged()) << "the first look";
+    const auto pastInterval = std::chrono::milliseconds(3 * platform::RegistryChangeGate::kRecheckMs);
+    std::this_thread::sleep_for(pastInterval);
+    EXPECT_FALSE(gate.mayHaveChanged()) << "nothing changed";
+    ASSERT_EQ(inChild([&] {
+                  int code = platform::writeDword(RegRoot::LocalMachine, key, u"Debug", 1) ? 1 : 0;
+                  std::exit(code);
+                  return code;
+              }),
+              0);
+    std::this_thread::sleep_for(pastInterval);
+    EXPECT_TRUE(gate.mayHaveChanged()) << "another process's commit";
+    EXPECT_FALSE(gate.mayHaveChanged()) << "nothing changed since";
+}
+
 // The variable is read at every cached read without a search of the
 // environment; every way of changing it is still seen at once.
 TEST_F(RegistryTest, EveryChangeOfTheVariableIsSeenAtOnce) {

@@ -94,17 +94,12 @@ private:
         if (debugOn()) WriteReportLine(text, 1);
     }
 
-    // The Debug setting as the registry holds it at this message: read again
-    // whenever the registry's change count moved since the last read, which
-    // costs no system call while nothing changed. A change made by anyone
-    // takes effect at the next message.
+    // The Debug setting as the registry holds it: read again whenever the
+    // registry may have changed. The engine asks for every trace it could
+    // send (dozens a file), so the gate keeps the asking cheap; a change
+    // made by anyone takes effect within a few milliseconds.
     bool debugOn() {
-        const uint64_t changes = platform::registryChangeCount();
-        if (!m_debugRead || changes != m_debugChanges) {
-            m_debug = DebugSetting();
-            m_debugChanges = changes;
-            m_debugRead = true;
-        }
+        if (m_debugGate.mayHaveChanged()) m_debug = DebugSetting();
         return m_debug;
     }
 
@@ -149,8 +144,7 @@ private:
     std::u16string m_current;
     bool m_drawn = false;
     bool m_debug = false;
-    bool m_debugRead = false;
-    uint64_t m_debugChanges = 0;
+    platform::RegistryChangeGate m_debugGate;
 };
 
 }  // namespace
