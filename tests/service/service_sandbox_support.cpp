@@ -158,12 +158,13 @@ void ServiceSandbox::setDebug(bool on) {
               0u);
 }
 
-void ServiceSandbox::installService() {
+void ServiceSandbox::installService(const std::string& program) {
     platform::ServiceManager manager;
     ASSERT_EQ(platform::ServiceManager::open(platform::kScManagerAllAccess, manager), 0u);
     platform::ServiceDescription description;
     description.name = kService;
-    description.binaryPath = platform::toWindowsPath(std::string(OV_BIN_DIR) + "/ovrtsrv");
+    description.binaryPath =
+        platform::toWindowsPath(program.empty() ? std::string(OV_BIN_DIR) + "/ovrtsrv" : program);
     platform::Service service;
     ASSERT_EQ(manager.createService(description, platform::kServiceAllAccess, service), 0u);
 }
@@ -206,8 +207,8 @@ uint32_t ServiceSandbox::servicePid() const {
     return status.processId;
 }
 
-void ServiceSandbox::startService() {
-    installService();
+void ServiceSandbox::startService(const std::string& program) {
+    installService(program);
     CommandResult run = ovsc({"start", "Orvane Service"});
     ASSERT_EQ(run.status, 0) << run.out;
     ASSERT_TRUE(waitForLog("FlipFile:  file OK...")) << log();

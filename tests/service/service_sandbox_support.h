@@ -54,8 +54,9 @@ public:
     // The stored (scrambled) database holding this plain text.
     void writeDatabase(const std::string& plain);
     void setDebug(bool on);
-    // The service record "Orvane Service" for the built ovrtsrv.
-    void installService();
+    // The service record "Orvane Service" for the built ovrtsrv, or for
+    // another program (host path) that runs it.
+    void installService(const std::string& program = {});
 
     CommandResult ovsc(const std::vector<std::string>& arguments);
     std::string log() const;
@@ -64,7 +65,7 @@ public:
     std::string dataRecord() const;
     uint32_t servicePid() const;
     // Starts the service and waits until it watches and has its hash list.
-    void startService();
+    void startService(const std::string& program = {});
 
 private:
     fs::path m_dir;
