@@ -4,6 +4,8 @@
 #include <array>
 #include <bit>
 #include <functional>
+#include <new>
+#include <thread>
 
 namespace names {
 
@@ -44,24 +46,104 @@ bool packDigits(const char* digits, HashIndex::Key& key) {
     return packHalf(digits, key.high) && packHalf(digits + 16, key.low);
 }
 
-// Sorts keys of uniformly spread digits fast: a counting pass on the top 16
-// bits puts each key in its bucket, then each small bucket is sorted. Any
-// input comes out sorted; skewed input only makes some buckets larger.
-void sortKeys(HashIndex::KeyList& keys) {
+// Below this many bytes of text an index is built on one thread: starting a
+// second costs more than it saves.
+constexpr size_t kParallelTextBytes = 1u << 20;
+
+// Runs work(first, last) over [0, count) in two halves, the second half on a
+// thread of its own. Memory running out on that thread is rethrown here.
+template <class Work>
+void inTwoHalves(size_t count, size_t split, Work work) {
+    bool outOfMemory = false;
+    std::thread second([&] {
+        try {
+            work(split, count);
+        } catch (const std::bad_alloc&) {
+            outOfMemory = true;
+        }
+    });
+    try {
+        work(size_t{0}, split);
+    } catch (const std::bad_alloc&) {
+        second.join();
+        throw;
+    }
+    second.join();
+    if (outOfMemory) throw std::bad_alloc();
+}
+
+// Sorts the keys of both lists, uniformly spread digits expected, into one:
+// a counting pass on the top 16 bits puts each key in its bucket, then each
+// small bucket is sorted (the buckets in two halves on two threads for a
+// large list). Any input comes out sorted; skewed input only makes some
+// buckets larger.
+HashIndex::KeyList sortKeys(const HashIndex::KeyList& first, const HashIndex::KeyList& second,
+                            bool twoThreads) {
     constexpr size_t kBuckets = 1 << 16;
-    if (keys.size() < 4096) {
-        std::sort(keys.begin(), keys.end());
-        return;
+    HashIndex::KeyList sorted;
+    sorted.reserve(first.size() + second.size());
+    if (sorted.capacity() < 4096) {
+        sorted.insert(sorted.end(), first.begin(), first.end());
+        sorted.insert(sorted.end(), second.begin(), second.end());
+        std::sort(sorted.begin(), sorted.end());
+        return sorted;
     }
     std::vector<uint32_t> start(kBuckets + 1, 0);
-    for (const auto& k : keys) ++start[(k.high >> 48) + 1];
+    for (const auto* keys : {&first, &second})
+        for (const auto& k : *keys) ++start[(k.high >> 48) + 1];
     for (size_t b = 0; b < kBuckets; ++b) start[b + 1] += start[b];
-    HashIndex::KeyList sorted(keys.size());
+    sorted.resize(first.size() + second.size());
     std::vector<uint32_t> next(start.begin(), start.end() - 1);
-    for (const auto& k : keys) sorted[next[k.high >> 48]++] = k;
-    for (size_t b = 0; b < kBuckets; ++b)
-        std::sort(sorted.begin() + start[b], sorted.begin() + start[b + 1]);
-    keys.swap(sorted);
+    for (const auto* keys : {&first, &second})
+        for (const auto& k : *keys) sorted[next[k.high >> 48]++] = k;
+    auto sortBuckets = [&](size_t firstBucket, size_t lastBucket) {
+        for (size_t b = firstBucket; b < lastBucket; ++b)
+            std::sort(sorted.begin() + start[b], sorted.begin() + start[b + 1]);
+    };
+    if (twoThreads)
+        inTwoHalves(kBuckets, kBuckets / 2, sortBuckets);
+    else
+        sortBuckets(0, kBuckets);
+    return sorted;
+}
+
+// The windows of text (one per ordinary entry) into keys, and its long runs
+// into longRuns, each run followed by a line break.
+void collectWindows(std::string_view text, HashIndex::KeyList& keys, std::string& longRuns) {
+    // An ordinary database has one entry and one line break per 33 bytes.
+    keys.reserve(text.size() / (kHashDigits + 1) + 1);
+    const char* data = text.data();
+    const size_t size = text.size();
+    size_t i = 0;
+    while (i < size) {
+        if (!isDigit(data[i])) {
+            ++i;
+            continue;
+        }
+        // The usual entry: exactly 32 digits and then a non-digit.
+        if (size - i >= kHashDigits) {
+            HashIndex::Key key;
+            if (packDigits(data + i, key) && (size - i == kHashDigits || !isDigit(data[i + 32]))) {
+                keys.push_back(key);
+                i += kHashDigits;
+                continue;
+            }
+        }
+        size_t start = i;
+        while (i < size && isDigit(data[i])) ++i;
+        size_t runLength = i - start;
+        if (runLength < kHashDigits) continue;
+        if (runLength > kMaxIndexedRun) {
+            longRuns.append(data + start, runLength);
+            longRuns.push_back('\n');
+            continue;
+        }
+        for (size_t w = start; w + kHashDigits <= i; ++w) {
+            HashIndex::Key key;
+            packDigits(data + w, key);
+            keys.push_back(key);
+        }
+    }
 }
 
 }  // namespace
@@ -80,41 +162,32 @@ void HashIndex::clear() {
 
 void HashIndex::build(std::string_view text) {
     clear();
-    // An ordinary database has one entry and one line break per 33 bytes.
-    m_windows.reserve(text.size() / (kHashDigits + 1) + 1);
-    const char* data = text.data();
-    const size_t size = text.size();
-    size_t i = 0;
-    while (i < size) {
-        if (!isDigit(data[i])) {
-            ++i;
-            continue;
-        }
-        // The usual entry: exactly 32 digits and then a non-digit.
-        if (size - i >= kHashDigits) {
-            Key key;
-            if (packDigits(data + i, key) && (size - i == kHashDigits || !isDigit(data[i + 32]))) {
-                m_windows.push_back(key);
-                i += kHashDigits;
-                continue;
-            }
-        }
-        size_t start = i;
-        while (i < size && isDigit(data[i])) ++i;
-        size_t runLength = i - start;
-        if (runLength < kHashDigits) continue;
-        if (runLength > kMaxIndexedRun) {
-            m_longRuns.append(data + start, runLength);
-            m_longRuns.push_back('\n');
-            continue;
-        }
-        for (size_t w = start; w + kHashDigits <= i; ++w) {
-            Key key;
-            packDigits(data + w, key);
-            m_windows.push_back(key);
-        }
+    // A large text is read in two halves at once. The halves meet at a
+    // non-digit, so every run of digits, and with it every window, lies
+    // wholly in one of them, and the second half's long runs follow the
+    // first's as in one pass.
+    size_t split = 0;
+    const bool twoThreads = text.size() >= kParallelTextBytes;
+    if (twoThreads) {
+        split = text.size() / 2;
+        while (split < text.size() && isDigit(text[split])) ++split;
     }
-    sortKeys(m_windows);
+    KeyList firstKeys, secondKeys;
+    std::string secondLongRuns;
+    if (twoThreads) {
+        inTwoHalves(2, 1, [&](size_t half, size_t) {
+            if (half == 0)
+                collectWindows(text.substr(0, split), firstKeys, m_longRuns);
+            else
+                collectWindows(text.substr(split), secondKeys, secondLongRuns);
+        });
+        m_longRuns += secondLongRuns;
+    } else {
+        collectWindows(text, firstKeys, m_longRuns);
+    }
+    m_windows = sortKeys(firstKeys, secondKeys, twoThreads);
+    firstKeys = KeyList();
+    secondKeys = KeyList();
     m_windows.erase(std::unique(m_windows.begin(), m_windows.end()), m_windows.end());
     if (m_windows.empty()) return;
     // About one key per bucket (at most 2^24 buckets, 64 MiB of directory).

@@ -96,3 +96,38 @@ TEST(HashIndex, ManyEntriesAndTheirNearMisses) {
         }
     }
 }
+
+// A text large enough to be read in two halves at once: a run of digits
+// across the middle (its windows, not only its start, are found), long runs
+// on both sides, and entries throughout answer as a substring search does.
+TEST(HashIndex, ALargeTextReadInTwoHalvesAnswersAsOnePass) {
+    std::mt19937_64 rng(5);
+    const char digits[] = "0123456789ABCDEF";
+    auto run = [&](size_t length) {
+        std::string r;
+        for (size_t d = 0; d < length; ++d) r.push_back(digits[rng() % 16]);
+        return r;
+    };
+    std::string firstHalf, secondHalf = "\r\n" + run(7000);  // long runs are searched as text
+    while (firstHalf.size() < (700u << 10)) firstHalf += run(32) + "\r\n";
+    firstHalf += run(6000) + "\r\n";
+    while (secondHalf.size() < firstHalf.size()) secondHalf += "\r\n" + run(32);
+    secondHalf.resize(firstHalf.size());
+    const std::string middle = run(100);  // 69 windows, across the middle
+    const std::string text = firstHalf + middle + "\n" + secondHalf;
+    ASSERT_GE(text.size(), 1u << 20);
+    ASSERT_GT(text.size() / 2, firstHalf.size());
+    ASSERT_LT(text.size() / 2, firstHalf.size() + middle.size());
+    names::HashIndex index;
+    index.build(text);
+    std::vector<std::string> queries;
+    for (size_t at = 0; at + 32 <= middle.size(); ++at) queries.push_back(middle.substr(at, 32));
+    for (size_t at = 0; at + 32 <= text.size(); at += 4099) queries.push_back(text.substr(at, 32));
+    queries.push_back(secondHalf.substr(secondHalf.size() - 32));
+    for (std::string query : queries) {
+        if (query.find_first_not_of(digits) != std::string::npos) continue;
+        EXPECT_EQ(index.contains(query), substringSearch(text, query)) << query;
+        query[rng() % 32] = digits[rng() % 16];
+        EXPECT_EQ(index.contains(query), substringSearch(text, query)) << query;
+    }
+}
