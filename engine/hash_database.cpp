@@ -75,6 +75,28 @@ size_t TextLength(const char* text, size_t size) {
     return zero ? static_cast<size_t>(static_cast<const char*>(zero) - text) : size;
 }
 
+// Unscrambles text[0..size) in place and returns the length of the plain
+// text before its first zero byte (size when there is none). Eight bytes at
+// a time: the database is tens of megabytes and read at every scan.
+size_t UnscrambleUpToZero(char* text, size_t size, uint8_t key) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    constexpr uint64_t kHighs = 0x8080808080808080ull;
+    const uint64_t keys = kOnes * key;
+    size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, text + i, 8);
+        word ^= keys;
+        if (((word - kOnes) & ~word & kHighs) != 0) break;  // a zero among the eight: byte by byte
+        std::memcpy(text + i, &word, 8);
+    }
+    for (; i < size; ++i) {
+        text[i] = static_cast<char>(static_cast<uint8_t>(text[i]) ^ key);
+        if (text[i] == 0) return i;
+    }
+    return size;
+}
+
 }  // namespace
 
 void SetDatabaseReader(DatabaseReader reader) { g_readDatabase = std::move(reader); }
@@ -144,17 +166,13 @@ int32_t LoadDbFileData() {
 
 int32_t UnscrambleDbText() {
     if (!g_database.bytes) return 1;
-    const uint8_t key = names::databaseKeyByte();
     char* text = g_database.bytes.get();
-    // A zero byte in the stored form ends the text: nothing behind it is seen.
+    // A zero byte in the stored form ends the text: nothing behind it is
+    // seen. A stored key byte unscrambles to a zero byte, which ends the
+    // text too; what lies behind it stays unscrambled but is never looked at.
     const size_t end = TextLength(text, g_database.size);
-    for (size_t i = 0; i < end; ++i)
-        text[i] = static_cast<char>(static_cast<uint8_t>(text[i]) ^ key);
+    g_database.textLength = UnscrambleUpToZero(text, end, names::databaseKeyByte());
     text[end] = 0;
-    // A stored key byte unscrambles to a zero byte, which ends the text too.
-    const void* keyByte = std::memchr(text, 0, end);
-    g_database.textLength =
-        keyByte ? static_cast<size_t>(static_cast<const char*>(keyByte) - text) : end;
     g_database.index.build(std::string_view(text, g_database.textLength));
     g_database.indexed = true;
     return 1;
