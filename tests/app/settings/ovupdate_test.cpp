@@ -13,8 +13,10 @@
 #include "common/registry_names.h"
 #include "common/update_caller.h"
 #include "https_server_support.h"
+#include "platform/path.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/scm.h"
 #include "platform/text.h"
 #include "settings_test_support.h"
 #include "tools/ovUpdate/update_checks.h"
@@ -442,6 +444,115 @@ TEST(UpdateCaller, TheEntryNamesAProcessByIdAndStartTime) {
         EXPECT_EQ(caller.processId, c.pid) << c.text;
         EXPECT_EQ(caller.startTime, c.start) << c.text;
         EXPECT_EQ(names::formatUpdateCaller(caller), c.text);
+    }
+}
+
+// ---- The real-time service after an update.
+
+struct ServiceIdentity {
+    uint32_t state = 0;
+    uint32_t pid = 0;
+    uint64_t startTime = 0;
+};
+
+// "Orvane Service" as the stand-in that runs until it is stopped, under the
+// built-in service manager with its records in the test's folders.
+class UpdaterServiceTest : public UpdaterTest {
+protected:
+    void SetUp() override {
+        UpdaterTest::SetUp();
+        if (IsSkipped()) return;
+#ifndef OV_STATE_SERVICE
+        GTEST_SKIP() << "the stand-in service is not built";
+#else
+        if (::geteuid() != 0) GTEST_SKIP() << "the service manager needs the privileges of root";
+        fs::create_directories(folder.path() / "run");
+        setenv("ORVANE_RUNTIME_DIR", (folder.path() / "run").c_str(), 1);
+        setenv("ORVANE_SYSTEMD_UNIT_PATH", "", 1);
+        ASSERT_EQ(platform::ServiceManager::open(platform::kScManagerAllAccess, manager), 0u);
+        platform::ServiceDescription description;
+        description.name = u"Orvane Service";
+        description.binaryPath = platform::toWindowsPath(OV_STATE_SERVICE);
+        description.startType = platform::kServiceDemandStart;
+        ASSERT_EQ(manager.createService(description, platform::kServiceAllAccess, service), 0u);
+#endif
+    }
+    void TearDown() override {
+        if (service.isOpen()) {
+            platform::ServiceStatusProcess status;
+            (void)service.control(platform::kServiceControlStop, status);
+            (void)service.deleteService();
+        }
+        unsetenv("ORVANE_RUNTIME_DIR");
+        unsetenv("ORVANE_SYSTEMD_UNIT_PATH");
+        UpdaterTest::TearDown();
+    }
+    // The service's state once it has settled: a start returns when the
+    // service took its control channel, before it reports running.
+    ServiceIdentity settled() {
+        ServiceIdentity now;
+        (void)waitUntil([&] {
+            now = identity();
+            return now.state == platform::kServiceRunning ||
+                   now.state == platform::kServiceStopped;
+        });
+        return now;
+    }
+    ServiceIdentity identity() {
+        platform::ServiceStatusProcess status;
+        EXPECT_EQ(service.queryStatus(status), 0u);
+        return {status.currentState, status.processId,
+                status.processId == 0 ? 0 : platform::processStartTime(status.processId)};
+    }
+
+    platform::ServiceManager manager;
+    platform::Service service;
+};
+
+TEST_F(UpdaterServiceTest, ARunningServiceIsRestartedAfterAGoodUpdateOnly) {
+    const struct {
+        const char* name;
+        bool running;
+        bool good;
+        bool restarted;
+        const char* logged;
+    } cases[] = {
+        {"running, good update", true, true, true,
+         "\"Orvane Service\" restarted with the new database."},
+        {"stopped, good update", false, true, false,
+         "\"Orvane Service\" is not running; it uses the new database when it starts."},
+        {"running, failed update", true, false, false, "The hash database is left as it was."},
+    };
+    for (const auto& c : cases) {
+        fs::remove(folder.path() / "logs" / "ovUpdate.log");
+        if (c.running) ASSERT_EQ(service.start({}), 0u) << c.name;
+        const ServiceIdentity before = settled();
+        ASSERT_EQ(before.state, c.running ? platform::kServiceRunning : platform::kServiceStopped)
+            << c.name;
+        c.good ? serveGoodUpdate() : serveBadUpdate();
+        EXPECT_EQ(runUpdater(), c.good ? 0u : 1u) << c.name;
+        const std::string log = updateLog();
+        EXPECT_NE(log.find(c.logged), std::string::npos) << c.name << "\n" << log;
+        const ServiceIdentity after = settled();
+        EXPECT_EQ(after.state, c.running ? platform::kServiceRunning : platform::kServiceStopped)
+            << c.name;
+        if (c.restarted) {
+            // Another process: a new id, or the same id started anew.
+            EXPECT_NE(after.startTime, 0u) << c.name;
+            EXPECT_TRUE(after.pid != before.pid || after.startTime != before.startTime) << c.name;
+            // The old process ends once its entry has returned.
+            EXPECT_TRUE(waitUntil([&] {
+                return platform::processStartTime(before.pid) != before.startTime;
+            })) << c.name
+                << ": the old service process still runs";
+        } else {
+            EXPECT_EQ(after.pid, before.pid) << c.name;
+            EXPECT_EQ(after.startTime, before.startTime) << c.name;
+            EXPECT_EQ(log.find("restarted"), std::string::npos) << c.name;
+        }
+        platform::ServiceStatusProcess status;
+        if (after.state == platform::kServiceRunning)
+            ASSERT_EQ(service.control(platform::kServiceControlStop, status), 0u) << c.name;
     }
 }
 
