@@ -304,7 +304,12 @@ UpdateResult RunUpdate(const UpdateRun& run) {
     if (fromApplication) {
         restart = waitForCaller(caller, log);
     } else if (!run.caller.empty()) {
-        log.line("The caller entry \"" + run.caller.substr(0, 64) +
+        // The entry comes from whoever started this program: only its
+        // printable start goes into the log.
+        std::string shown = run.caller.substr(0, 64);
+        for (char& c : shown)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+        log.line("The caller entry \"" + shown +
                  "\" is not one the application writes; the application is not started again.");
     } else {
         log.line("Not started by the application (as at logon); the application is not started.");

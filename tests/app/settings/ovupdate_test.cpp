@@ -360,6 +360,8 @@ TEST_F(UpdaterRestartTest, StartedAtLogonItNeverStartsTheApplication) {
         {"an entry the application does not write", "12;34",
          "is not one the application writes; the application is not started again."},
         {"a zero process id", "0:5", "is not one the application writes"},
+        {"a line break in the entry", "1:2\r\n[forged] line",
+         "The caller entry \"1:2??[forged] line\" is not one"},
     };
     for (const auto& c : cases) {
         fs::remove(folder.path() / "logs" / "ovUpdate.log");
@@ -493,8 +495,7 @@ protected:
         ServiceIdentity now;
         (void)waitUntil([&] {
             now = identity();
-            return now.state == platform::kServiceRunning ||
-                   now.state == platform::kServiceStopped;
+            return now.state == platform::kServiceRunning || now.state == platform::kServiceStopped;
         });
         return now;
     }
@@ -535,7 +536,8 @@ TEST_F(UpdaterServiceTest, ARunningServiceIsRestartedAfterAGoodUpdateOnly) {
         EXPECT_NE(log.find(c.logged), std::string::npos) << c.name << "\n" << log;
         const ServiceIdentity after = settled();
         EXPECT_EQ(after.state, c.running ? platform::kServiceRunning : platform::kServiceStopped)
-            << c.name;
+            << c.name << "\n"
+            << log;
         if (c.restarted) {
             // Another process: a new id, or the same id started anew.
             EXPECT_NE(after.startTime, 0u) << c.name;
@@ -552,7 +554,9 @@ TEST_F(UpdaterServiceTest, ARunningServiceIsRestartedAfterAGoodUpdateOnly) {
         }
         platform::ServiceStatusProcess status;
         if (after.state == platform::kServiceRunning)
-            ASSERT_EQ(service.control(platform::kServiceControlStop, status), 0u) << c.name;
+            ASSERT_EQ(service.control(platform::kServiceControlStop, status), 0u)
+                << c.name << ": the service took no stop control\n"
+                << log;
     }
 }
 
