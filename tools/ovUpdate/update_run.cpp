@@ -41,7 +41,17 @@ std::string restartService() {
     if (opened != 0)
         return "\"Orvane Service\" could not be opened (error " + std::to_string(opened) +
                "); restart it to use the new database in real time.";
+    // The process that runs the service now: the new one is started only
+    // once it is gone. A service reports stopped before its process has
+    // wound down, and the old process's last tidy-up (its control channel)
+    // must not meet the new one's start.
     platform::ServiceStatusProcess state;
+    uint32_t oldProcess = 0;
+    uint64_t oldStart = 0;
+    if (service.queryStatus(state) == 0 && state.processId != 0) {
+        oldProcess = state.processId;
+        oldStart = platform::processStartTime(oldProcess);
+    }
     const uint32_t stopped = service.control(platform::kServiceControlStop, state);
     if (stopped == kErrorServiceNotActive)
         return "\"Orvane Service\" is not running; it uses the new database when it starts.";
@@ -51,6 +61,10 @@ std::string restartService() {
     for (int i = 0; i < 100 && state.currentState != platform::kServiceStopped; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         if (service.queryStatus(state) != 0) break;
+    }
+    for (int i = 0; i < 200 && oldStart != 0 && platform::processStartTime(oldProcess) == oldStart;
+         ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     const uint32_t started = service.start({});
     if (started != 0)
