@@ -10,11 +10,11 @@
 namespace platform {
 
 struct SpawnOptions {
-    std::string workingDirectory;         // host path; empty = inherit
-    uint64_t maxFileSizeBytes = 0;        // RLIMIT_FSIZE for the child; 0 = none. A write
-                                          // past it fails (EFBIG; SIGXFSZ is ignored)
-    bool discardOutput = true;            // stdout and stderr to /dev/null
-    bool newProcessGroup = true;          // so a kill reaches the child's children
+    std::string workingDirectory;   // host path; empty = inherit
+    uint64_t maxFileSizeBytes = 0;  // RLIMIT_FSIZE for the child; 0 = none. A write
+                                    // past it fails (EFBIG; SIGXFSZ is ignored)
+    bool discardOutput = true;      // stdout and stderr to /dev/null
+    bool newProcessGroup = true;    // so a kill reaches the child's children
 
     // Confinement, for a program that parses hostile input. The child runs
     // with no capabilities (bounding set dropped too) and no_new_privs, with
@@ -33,6 +33,10 @@ struct SpawnOptions {
     // a nameless copy of it, of at most maxInputCopyBytes (112 when larger).
     std::string inputFile;
     uint64_t maxInputCopyBytes = 0;  // 0 = no limit
+    // NAME=value entries the child gets on top of the caller's environment
+    // (one replaces the caller's entry of the same name). Not used for a
+    // confined child, whose environment is fixed.
+    std::vector<std::string> environment;
 };
 
 // The argument that stands for SpawnOptions::inputFile in argv.
@@ -140,6 +144,15 @@ bool probeProcess(uint32_t pid);
 uint32_t maxProcessId();
 
 uint32_t currentProcessId();
+
+// When a process started, in clock ticks since boot. With the identifier it
+// names one process for good: an identifier is reused only by a process
+// started later. 0 when pid names no live process (gone, or ended and only
+// waiting for its parent to collect its exit code).
+uint64_t processStartTime(uint32_t pid);
+
+// The caller's environment as NAME=value entries, in its order.
+std::vector<std::string> currentEnvironment();
 
 // Ends a process (SIGKILL; the exit code cannot be passed on). 87 when pid
 // names no process.

@@ -6,10 +6,12 @@
 #include "app/shell/app_log.h"
 #include "app/shell/shell_state.h"
 #include "common/registry_names.h"
+#include "common/update_caller.h"
 #include "platform/error.h"
 #include "platform/fs.h"
 #include "platform/path.h"
 #include "platform/privilege.h"
+#include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
@@ -149,6 +151,13 @@ uint32_t StartUpdaterProgram() {
     if (program.empty()) return platform::kErrorFileNotFound;
     platform::SpawnOptions options;
     options.discardOutput = false;
+    // The command line stays empty; the one entry in the updater's own
+    // environment tells it that this process started it, so that it waits
+    // for this process to end and starts the application again after the
+    // update (the logon entry starts it without the entry).
+    const uint32_t self = platform::currentProcessId();
+    options.environment = {std::string(names::kUpdateCallerVariable) + "=" +
+                           names::formatUpdateCaller({self, platform::processStartTime(self)})};
     platform::ChildProcess child;
     const uint32_t status = platform::ChildProcess::spawn({program}, options, child);
     if (status != 0) return status;

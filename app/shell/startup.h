@@ -89,5 +89,7 @@ extern ShellProcess gShellProcess;
 uint32_t AcquireSingleInstance();
 
 // Starts "ovUpdate" from the program folder recorded in Path (which also
-// becomes the current directory), with no arguments. 0 when it started.
+// becomes the current directory), with no arguments; its environment alone
+// carries this process as the updater's caller (common/update_caller.h), so
+// that it starts the application again. 0 when it started.
 uint32_t StartUpdaterProgram();

@@ -26,6 +26,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <string_view>
 #include <thread>
 
 #include "platform/error.h"
@@ -85,6 +86,7 @@ struct ChildPlan {
     int outputFd = -1;          // write end for the child's standard output; -1 = per options
     int64_t confinedUser = -1;  // user and group id to run as; -1 = keep
     pid_t parent = 0;
+    char* const* envp = nullptr;
 };
 
 // A user id that no account, no group and no running process has.
@@ -199,8 +201,7 @@ bool dropPrivileges(int64_t id) {
             fail();
         }
     }
-    ::execve(program, argv,
-             options.confine ? const_cast<char* const*>(kConfinedEnvironment) : environ);
+    ::execve(program, argv, plan.envp);
     fail();
     ::_exit(127);
 }
@@ -322,6 +323,31 @@ uint32_t spawnChild(const std::vector<std::string>& argv, const SpawnOptions& op
     argPointers.push_back(nullptr);
     plan.workingDirectory =
         options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str();
+    // The caller's environment with the options' entries put over it.
+    std::vector<std::string> environment;
+    std::vector<char*> envPointers;
+    if (options.confine) {
+        plan.envp = const_cast<char* const*>(kConfinedEnvironment);
+    } else if (options.environment.empty()) {
+        plan.envp = environ;
+    } else {
+        const auto nameOf = [](const std::string& entry) {
+            return std::string_view(entry).substr(0, entry.find('='));
+        };
+        for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+            std::string inherited = *entry;
+            const bool replaced = std::any_of(
+                options.environment.begin(), options.environment.end(),
+                [&](const std::string& own) { return nameOf(own) == nameOf(inherited); });
+            if (!replaced) environment.push_back(std::move(inherited));
+        }
+        environment.insert(environment.end(), options.environment.begin(),
+                           options.environment.end());
+        envPointers.reserve(environment.size() + 1);
+        for (auto& entry : environment) envPointers.push_back(entry.data());
+        envPointers.push_back(nullptr);
+        plan.envp = envPointers.data();
+    }
 
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) return errorFromErrno(errno);

@@ -16,9 +16,12 @@
 
 #include "platform/error.h"
 #include "platform/linux/process_list_internal.h"
+#include "platform/linux/service_runtime.h"
 #include "platform/path.h"
 #include "platform/process.h"
 #include "platform/text.h"
+
+extern char** environ;
 
 namespace platform {
 
@@ -319,6 +322,15 @@ ScopedProcessRoot::~ScopedProcessRoot() {
 }  // namespace detail
 
 uint32_t currentProcessId() { return static_cast<uint32_t>(::getpid()); }
+
+uint64_t processStartTime(uint32_t pid) { return detail::processStartTime(pid); }
+
+std::vector<std::string> currentEnvironment() {
+    std::vector<std::string> entries;
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry)
+        entries.emplace_back(*entry);
+    return entries;
+}
 
 uint32_t terminateProcess(uint32_t pid, uint32_t exitCode) {
     // A signal cannot carry an exit code; the process ends as killed.

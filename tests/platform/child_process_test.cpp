@@ -201,3 +201,39 @@ TEST_F(ChildProcessTest, OnlyTheStandardStreamsAreInherited) {
 }
 
 }  // namespace
+
+TEST_F(ChildProcessTest, EnvironmentEntriesGoOverTheCallersOnlyForTheChild) {
+    ::setenv("OV_CHILD_KEPT", "kept", 1);
+    ::setenv("OV_CHILD_REPLACED", "old", 1);
+    SpawnOptions options;
+    options.environment = {"OV_CHILD_REPLACED=new", "OV_CHILD_ADDED=added"};
+    ChildProcess child;
+    ASSERT_EQ(
+        ChildProcess::spawn({"/bin/sh", "-c", "env | grep '^OV_CHILD_' | sort > " + path("env")},
+                            options, child),
+        0u);
+    ASSERT_EQ(child.wait(10s), 0u);
+    EXPECT_EQ(readText(path("env")),
+              "OV_CHILD_ADDED=added\nOV_CHILD_KEPT=kept\nOV_CHILD_REPLACED=new\n");
+    // The caller's own environment is left as it was.
+    EXPECT_STREQ(std::getenv("OV_CHILD_REPLACED"), "old");
+    EXPECT_EQ(std::getenv("OV_CHILD_ADDED"), nullptr);
+    ::unsetenv("OV_CHILD_KEPT");
+    ::unsetenv("OV_CHILD_REPLACED");
+}
+
+TEST_F(ChildProcessTest, StartTimeNamesALiveProcessOnly) {
+    const uint64_t own = platform::processStartTime(platform::currentProcessId());
+    EXPECT_NE(own, 0u);
+    EXPECT_EQ(platform::processStartTime(platform::currentProcessId()), own);
+    EXPECT_EQ(platform::processStartTime(0), 0u);
+
+    ChildProcess child;
+    ASSERT_EQ(ChildProcess::spawn({"/bin/sleep", "600"}, SpawnOptions{}, child), 0u);
+    const auto pid = static_cast<uint32_t>(child.pid());
+    const uint64_t started = platform::processStartTime(pid);
+    EXPECT_GE(started, own);  // started after this process
+    child.kill();
+    // Killed and collected: the identifier names nothing any more.
+    EXPECT_EQ(platform::processStartTime(pid), 0u);
+}

@@ -1,14 +1,19 @@
 // ovUpdate: updates the hash database from the configured server.
 //
 //   ovUpdate            fetch, check and install the database (the program
-//                       folder is the Path value, else this program's folder)
+//                       folder is the Path value, else this program's folder);
+//                       started by the application (its caller entry in the
+//                       environment), wait for it to end first and start it
+//                       again at the end
 //   ovUpdate --help
 //
 // Exit status: 0 updated, 1 nothing changed (the reason is logged in
 // ..\logs\ovUpdate.log and shown), 2 usage.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
+#include "common/update_caller.h"
 #include "platform/console.h"
 #include "tools/ovUpdate/update_run.h"
 
@@ -35,10 +40,8 @@ int main(int argc, char** argv) {
         std::fputs(text.c_str(), stdout);
         std::fflush(stdout);
     };
-    const UpdateResult result = RunUpdate(run);
-    // Starting the application again belongs here once the application says
-    // that it started this run: today it starts the updater with no
-    // arguments and nothing else, exactly as the logon entry does, so the two
-    // cannot be told apart and the application is not started.
-    return static_cast<int>(result);
+    // The application's start of this program leaves the command line empty
+    // and names itself in the environment; the logon entry does not.
+    if (const char* caller = std::getenv(names::kUpdateCallerVariable)) run.caller = caller;
+    return static_cast<int>(RunUpdate(run));
 }

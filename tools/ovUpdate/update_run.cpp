@@ -9,10 +9,13 @@
 #include "common/hash_db_format.h"
 #include "common/online_names.h"
 #include "common/registry_names.h"
+#include "common/update_caller.h"
+#include "platform/detached_process.h"
 #include "platform/file_replace.h"
 #include "platform/fs.h"
 #include "platform/http.h"
 #include "platform/path.h"
+#include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/scm.h"
 #include "platform/text.h"
@@ -38,7 +41,17 @@ std::string restartService() {
     if (opened != 0)
         return "\"Orvane Service\" could not be opened (error " + std::to_string(opened) +
                "); restart it to use the new database in real time.";
+    // The process that runs the service now: the new one is started only
+    // once it is gone. A service reports stopped before its process has
+    // wound down, and the old process's last tidy-up (its control channel)
+    // must not meet the new one's start.
     platform::ServiceStatusProcess state;
+    uint32_t oldProcess = 0;
+    uint64_t oldStart = 0;
+    if (service.queryStatus(state) == 0 && state.processId != 0) {
+        oldProcess = state.processId;
+        oldStart = platform::processStartTime(oldProcess);
+    }
     const uint32_t stopped = service.control(platform::kServiceControlStop, state);
     if (stopped == kErrorServiceNotActive)
         return "\"Orvane Service\" is not running; it uses the new database when it starts.";
@@ -48,6 +61,10 @@ std::string restartService() {
     for (int i = 0; i < 100 && state.currentState != platform::kServiceStopped; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         if (service.queryStatus(state) != 0) break;
+    }
+    for (int i = 0; i < 200 && oldStart != 0 && platform::processStartTime(oldProcess) == oldStart;
+         ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     const uint32_t started = service.start({});
     if (started != 0)
@@ -151,10 +168,11 @@ std::u16string UpdateProgramFolder(const UpdateRun& run) {
     return platform::toWindowsPath(platform::programFolderHost());
 }
 
-UpdateResult RunUpdate(const UpdateRun& run) {
-    const std::u16string programFolder = UpdateProgramFolder(run);
-    UpdateLog log(programFolder, run.show);
-    log.line("ovUpdate started");
+namespace {
+
+// Fetches, checks and puts in place the new database; restarts a running
+// service after a good update.
+UpdateResult updateDatabase(const std::u16string& programFolder, UpdateLog& log) {
     const auto failed = [&log](const std::string& why) {
         log.line(why);
         log.line("The hash database is left as it was.");
@@ -223,4 +241,94 @@ UpdateResult RunUpdate(const UpdateRun& run) {
     // restarted so that real-time protection uses the new list at once.
     log.line(restartService());
     return UpdateResult::Updated;
+}
+
+std::string describe(const names::UpdateCaller& caller) {
+    return "the application (pid " + std::to_string(caller.processId) + ")";
+}
+
+// Waits for the application that started this run to end, so that the copy
+// started after the update is the only one. The caller names one process
+// for good (its id and start time): an application already gone, or an id
+// since taken by another process, reads as ended at once. False when the
+// application still runs after kCallerWaitLimit.
+bool waitForCaller(const names::UpdateCaller& caller, UpdateLog& log) {
+    const auto running = [&caller] {
+        return platform::processStartTime(caller.processId) == caller.startTime;
+    };
+    if (!running()) {
+        log.line("Started by " + describe(caller) + ", which has already ended.");
+        return true;
+    }
+    log.line("Started by " + describe(caller) + "; waiting for it to end.");
+    const auto deadline = std::chrono::steady_clock::now() + kCallerWaitLimit;
+    while (running()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            log.line("The application (pid " + std::to_string(caller.processId) +
+                     ") did not end within " + std::to_string(kCallerWaitLimit.count()) +
+                     " s; it is not started again.");
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    log.line("The application (pid " + std::to_string(caller.processId) + ") has ended.");
+    return true;
+}
+
+// Starts "<program folder>\Orvane" on its own, in the program folder, with
+// this program's environment less the caller entry (a copy started by the
+// updater did not start this run).
+void startApplication(const std::u16string& programFolder, UpdateResult result, UpdateLog& log) {
+    const std::u16string program = platform::joinPath(programFolder, kApplicationProgramName);
+    log.line(std::string(result == UpdateResult::Updated ? "The update succeeded"
+                                                         : "The update failed") +
+             "; starting the application again: " + platform::toUtf8(program));
+    const std::string host = platform::toHostPath(program);
+    if (host.empty()) {
+        log.line("The application could not be started again, Code: 3");
+        return;
+    }
+    platform::DetachedOptions options;
+    options.workingDirectory = platform::toHostPath(programFolder);
+    const std::string entry = std::string(names::kUpdateCallerVariable) + "=";
+    std::vector<std::string> environment;
+    for (std::string& variable : platform::currentEnvironment()) {
+        if (variable.compare(0, entry.size(), entry) != 0)
+            environment.push_back(std::move(variable));
+    }
+    options.environment = std::move(environment);
+    uint32_t pid = 0;
+    if (const uint32_t rc = platform::startDetachedProcess({host}, options, &pid); rc != 0) {
+        log.line("The application could not be started again, Code: " + std::to_string(rc));
+        return;
+    }
+    log.line("The application was started again (pid " + std::to_string(pid) + ").");
+}
+
+}  // namespace
+
+UpdateResult RunUpdate(const UpdateRun& run) {
+    const std::u16string programFolder = UpdateProgramFolder(run);
+    UpdateLog log(programFolder, run.show);
+    log.line("ovUpdate started");
+    names::UpdateCaller caller;
+    const bool fromApplication =
+        !run.caller.empty() && names::parseUpdateCaller(run.caller, caller);
+    bool restart = false;
+    if (fromApplication) {
+        restart = waitForCaller(caller, log);
+    } else if (!run.caller.empty()) {
+        // The entry comes from whoever started this program: only its
+        // printable start goes into the log.
+        std::string shown = run.caller.substr(0, 64);
+        for (char& c : shown)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+        log.line("The caller entry \"" + shown +
+                 "\" is not one the application writes; the application is not started again.");
+    } else {
+        log.line("Not started by the application (as at logon); the application is not started.");
+    }
+    const UpdateResult result = updateDatabase(programFolder, log);
+    if (restart) startApplication(programFolder, result, log);
+    return result;
 }

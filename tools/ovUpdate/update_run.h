@@ -4,6 +4,7 @@
 // hashdb.dbf.bak. Every step is logged to "..\logs\ovUpdate.log"; progress
 // goes to the terminal.
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -22,7 +23,17 @@ struct UpdateRun {
     // Where progress and the outcome are shown (a line at a time, or a
     // progress line ending in '\r').
     std::function<void(const std::string&)> show;
+    // The value of the caller entry of this program's environment
+    // (common/update_caller.h); empty when there is none, as at logon. With
+    // a caller, the run first waits for that process to end (at most
+    // kCallerWaitLimit) and at its end starts "<program folder>/Orvane"
+    // again, whether the update succeeded or not; without one it never
+    // starts the application.
+    std::string caller;
 };
+
+inline constexpr std::chrono::seconds kCallerWaitLimit{30};
+inline constexpr char16_t kApplicationProgramName[] = u"Orvane";
 
 enum class UpdateResult {
     Updated = 0,  // the new database is in place

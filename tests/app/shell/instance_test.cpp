@@ -178,7 +178,8 @@ TEST(Updater, StartsOvUpdateFromThePathFolderAndEnds) {
     const fs::path marker = install.root.path() / "updater-ran";
     {
         std::ofstream script(install.bin() / "ovUpdate");
-        script << "#!/bin/sh\necho \"$#\" > '" << marker.string() << "'\n";
+        script << "#!/bin/sh\necho \"$#\" \"$ORVANE_UPDATE_CALLER\" > '" << marker.string()
+               << "'\n";
     }
     fs::permissions(install.bin() / "ovUpdate", fs::perms::owner_all);
 
@@ -195,7 +196,13 @@ TEST(Updater, StartsOvUpdateFromThePathFolderAndEnds) {
     // The mutex was let go so that the updater can start a new copy.
     EXPECT_FALSE(gShellProcess.singleInstance.isHeld());
     ASSERT_EQ(gShellProcess.updater.wait(30s), 0u);
-    EXPECT_EQ(readBytes(marker), "0\n");  // no arguments
+    // No arguments; the environment names this process, by its id and its
+    // start time, as the one that started the updater.
+    const uint32_t self = platform::currentProcessId();
+    EXPECT_EQ(readBytes(marker), "0 " + std::to_string(self) + ":" +
+                                     std::to_string(platform::processStartTime(self)) + "\n");
+    // The entry was the updater's alone.
+    EXPECT_EQ(std::getenv("ORVANE_UPDATE_CALLER"), nullptr);
     gShellProcess.Reset();
 }
 
