@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@
 
 #include "platform/error.h"
 #include "platform/linux/service_runtime.h"
+#include "platform/mutex.h"
 #include "platform/scm.h"
 #include "platform/text.h"
 
@@ -36,6 +38,9 @@ struct Dispatcher {
     bool systemd = false;
     std::string notifySocket;
     int listener = -1;
+    // The socket file of the listener, so that only it is ever removed.
+    dev_t listenerDevice = 0;
+    ino_t listenerInode = 0;
     int wake[2] = {-1, -1};
     std::mutex lock;
     ServiceControlHandler handler;
@@ -105,11 +110,31 @@ bool takeChannel(Dispatcher& dispatcher, int& readyFd) {
         std::string(bound.sun_path) != detail::serviceRuntimeBase(dispatcher.name) + ".ctl") {
         return false;
     }
+    struct stat socketFile {};
+    if (::lstat(bound.sun_path, &socketFile) != 0 || !S_ISSOCK(socketFile.st_mode)) return false;
     ::fcntl(control, F_SETFD, FD_CLOEXEC);
     ::fcntl(ready, F_SETFD, FD_CLOEXEC);
     dispatcher.listener = control;
+    dispatcher.listenerDevice = socketFile.st_dev;
+    dispatcher.listenerInode = socketFile.st_ino;
     readyFd = ready;
     return true;
+}
+
+// Once this service has reported stopped, the manager may already be
+// starting the next instance, which binds a new socket at the same path.
+// Under the manager's start lock the path is looked at and removed only
+// while it is still this instance's socket; a start under way means the
+// file there is (or will be) the next instance's, which that start tidies.
+void removeOwnSocket(const Dispatcher& dispatcher) {
+    NamedMutex starting;
+    if (NamedMutex::acquire(detail::serviceStartMutexName(dispatcher.name), starting) != 0) return;
+    const std::string path = detail::serviceRuntimeBase(dispatcher.name) + ".ctl";
+    struct stat now {};
+    if (::lstat(path.c_str(), &now) == 0 && now.st_dev == dispatcher.listenerDevice &&
+        now.st_ino == dispatcher.listenerInode) {
+        ::unlink(path.c_str());
+    }
 }
 
 std::vector<std::u16string> startArguments(const std::u16string& name) {
@@ -266,7 +291,7 @@ uint32_t runServiceDispatcher(std::u16string_view serviceName, ServiceMainFuncti
         }
     }
     if (dispatcher.listener >= 0) {
-        ::unlink((detail::serviceRuntimeBase(dispatcher.name) + ".ctl").c_str());
+        removeOwnSocket(dispatcher);
         ::close(dispatcher.listener);
     }
     {

@@ -214,7 +214,7 @@ uint32_t Service::start(const std::vector<std::u16string>& arguments) const {
 
     // One start at a time per service.
     NamedMutex starting;
-    if (NamedMutex::acquire(u"OrvaneServiceStart." + m_name, starting) != 0)
+    if (NamedMutex::acquire(detail::serviceStartMutexName(m_name), starting) != 0)
         return fail(kErrorServiceAlreadyRunning);
     if (detail::liveServiceStatus(m_name, description.serviceType).currentState != kServiceStopped)
         return fail(kErrorServiceAlreadyRunning);

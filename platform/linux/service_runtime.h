@@ -26,6 +26,11 @@ inline constexpr uint32_t kServiceRuntimeVersion = 1;
 // cannot be used.
 std::string serviceRuntimeBase(std::u16string_view serviceName);
 
+// The named mutex the built-in manager holds while it starts the service.
+inline std::u16string serviceStartMutexName(std::u16string_view serviceName) {
+    return u"OrvaneServiceStart." + std::u16string(serviceName);
+}
+
 // false when there is no record (or it cannot be read).
 bool readServiceRuntime(std::u16string_view serviceName, ServiceRuntimeRecord& out);
 // Written whole through a temporary name and a rename.
