@@ -5,10 +5,9 @@ namespace ovsvc {
 bool ChangeQueue::Push(ChangeNotification change, const std::atomic<bool>& stop) {
     std::unique_lock<std::mutex> hold(m_lock);
     if (m_entries.size() >= m_maximum) {
-        m_overflowed = true;
-        // The consumer is woken so that it sees the flag even while it waits.
-        m_available.notify_all();
+        ++m_waiting;
         m_room.wait(hold, [&] { return m_entries.size() < m_maximum || stop.load(); });
+        --m_waiting;
         if (m_entries.size() >= m_maximum) return false;
     }
     m_entries.push_back(std::move(change));
@@ -65,6 +64,11 @@ bool ChangeQueue::Next(uint32_t& action, std::u16string& path) {
 size_t ChangeQueue::size() const {
     std::lock_guard<std::mutex> hold(m_lock);
     return m_entries.size();
+}
+
+size_t ChangeQueue::waitingProducers() const {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_waiting;
 }
 
 }  // namespace ovsvc

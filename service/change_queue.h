@@ -3,9 +3,11 @@
 // follows the number of queued entries so that the consumer can wait
 // without holding the lock, and an overflow flag.
 //
-// Nothing is dropped: a producer that finds the queue full sets the
-// overflow flag and waits for room, so the changes behind it stay in the
-// kernel's buffer instead of being lost.
+// Nothing is dropped here: a producer that finds the queue full waits for
+// room, and while it waits it takes nothing from the kernel, whose own
+// buffer holds the changes behind it. A full queue is therefore no loss and
+// leaves the overflow flag alone; the flag says that changes were lost
+// before they reached the queue (the kernel dropped some, MarkOverflow).
 #pragma once
 #include <atomic>
 #include <chrono>
@@ -29,8 +31,8 @@ public:
 
     explicit ChangeQueue(size_t maximum = kDefaultMaximum) : m_maximum(maximum) {}
 
-    // Appends; while the queue is full, sets the overflow flag and waits for
-    // room. false (nothing appended) when stop became true meanwhile.
+    // Appends; while the queue is full, waits for room. false (nothing
+    // appended) when stop became true meanwhile.
     bool Push(ChangeNotification change, const std::atomic<bool>& stop);
     // Wakes a producer waiting for room (to see its stop flag).
     void WakeProducers();
@@ -40,7 +42,7 @@ public:
 
     bool Overflowed() const { return m_overflowed.load(); }
     void ResetOverflow() { m_overflowed = false; }
-    // Sets the flag from outside (a loss the kernel reported).
+    // Sets the flag: the kernel reported lost changes.
     void MarkOverflow() { m_overflowed = true; }
 
     // Takes one count per queued entry, empties the list, resets the flag.
@@ -52,6 +54,8 @@ public:
 
     size_t size() const;
     size_t maximum() const { return m_maximum; }
+    // Producers waiting for room at this moment.
+    size_t waitingProducers() const;
 
 private:
     const size_t m_maximum;
@@ -60,6 +64,7 @@ private:
     std::condition_variable m_room;
     std::deque<ChangeNotification> m_entries;
     size_t m_count = 0;
+    size_t m_waiting = 0;
     std::atomic<bool> m_overflowed{false};
 };
 

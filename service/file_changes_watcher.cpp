@@ -37,6 +37,9 @@ const char* describeAction(uint32_t action) {
     }
 }
 
+// The kernel dropped changes (its queue overflowed, or a read brought
+// nothing): the catch-up walk that follows queues the files changed
+// meanwhile; truncated when that walk, or the watch itself, fell short.
 void logLoss(bool truncated) {
     logText("[CRITICAL] DoFileChangesWatcherThread=>  Queue overflowed.\n");
     if (truncated) {
@@ -80,14 +83,10 @@ void DoFileChangesWatcherThread() {
     }
     logFlush();
     while (!serviceState().stopRequested) {
+        // A burst that fills the queue only holds the watch thread back (the
+        // kernel keeps what it has not read); the critical line is written
+        // by logLoss, when the kernel itself dropped changes.
         if (!watcher.Wait(kStopPoll)) continue;
-        if (watcher.Overflowed()) {
-            // The producer waits for room instead of dropping: nothing queued
-            // is lost, the line only tells that a burst filled the queue.
-            watcher.Queue().ResetOverflow();
-            logText("[CRITICAL] DoFileChangesWatcherThread=>  Queue overflowed.\n");
-            logFlush();
-        }
         ChangeNotification change;
         if (!watcher.Next(change)) continue;
         if (debugEnabled()) {

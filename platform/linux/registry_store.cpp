@@ -420,7 +420,11 @@ private:
 
         int src = SQLITE_OK;
         int64_t version = -1;
-        if (!m_watch.attached()) m_watch.attach(path);
+        // The header is taken before the version is read, so that a commit
+        // in between shows as a change. A watch attached only after this
+        // read (the connection maps the index at its first read) has no
+        // such snapshot yet: the next read makes one.
+        const bool watched = m_watch.attached();
         m_watch.snapshot();
         {
             StatementUse q(m_conn->statement(kSqlDataVersion, src));
@@ -439,7 +443,8 @@ private:
         }
         if (m_entries.size() > kCacheKeyLimit || m_keyIds.size() > kCacheKeyLimit) clearCache();
         if (forWrite && m_conn->readOnly) return kErrorAccessDenied;
-        if (!forWrite && m_watch.attached()) {
+        if (!watched) (void)m_watch.attach(m_conn->db());
+        if (!forWrite && watched) {
             m_quickValid = true;
             m_quickForks = detail::forkGeneration();
             m_quickCheckedAt = std::chrono::steady_clock::now();

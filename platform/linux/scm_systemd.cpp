@@ -61,7 +61,10 @@ std::string systemdUnitText(const ServiceDescription& description) {
         description.displayName.empty() ? description.name : description.displayName;
     std::string text = "[Unit]\nDescription=" + toUtf8(display) + "\n\n[Service]\nType=notify\n";
     text += "ExecStart=" + exec + "\n";
-    text += "NotifyAccess=main\nKillMode=mixed\nTimeoutStopSec=30\n";
+    // A stop ends the service's own process only: the alert windows and the
+    // application it started in the user's session stay in its control
+    // group, and they are the user's to close.
+    text += "NotifyAccess=main\nKillMode=process\nTimeoutStopSec=30\n";
     text += "\n[Install]\nWantedBy=multi-user.target\n";
     return text;
 }

@@ -1,39 +1,49 @@
 #include "platform/linux/wal_watch.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
+#include <cstring>
 
 namespace platform::regstore {
 
-bool WalWatch::attach(const std::string& databasePath) {
+namespace {
+
+// The size of the regions the log index is mapped in (WALINDEX_PGSZ); the
+// first one holds the header.
+constexpr int kIndexRegionBytes = 32768;
+
+}  // namespace
+
+bool WalWatch::attach(sqlite3* db) {
     detach();
-    const std::string index = databasePath + "-shm";
-    int fd = ::open(index.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) return false;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        st.st_size < static_cast<off_t>(kHeaderWords * 8)) {
-        ::close(fd);
+    if (!db) return false;
+    // Only a connection in WAL mode has an index; asking any other for one
+    // would make the VFS create it.
+    sqlite3_stmt* mode = nullptr;
+    bool wal = false;
+    if (sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &mode, nullptr) == SQLITE_OK &&
+        sqlite3_step(mode) == SQLITE_ROW) {
+        const unsigned char* text = sqlite3_column_text(mode, 0);
+        wal = text && std::strcmp(reinterpret_cast<const char*>(text), "wal") == 0;
+    }
+    sqlite3_finalize(mode);
+    if (!wal) return false;
+    sqlite3_file* file = nullptr;
+    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file ||
+        !file->pMethods || file->pMethods->iVersion < 2 || !file->pMethods->xShmMap) {
         return false;
     }
-    const size_t bytes = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    void* map = ::mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd, 0);
-    ::close(fd);
-    if (map == MAP_FAILED) return false;
-    m_map = static_cast<const volatile uint8_t*>(map);
-    m_mapBytes = bytes;
+    // Region 0 as the connection mapped it (no extension: a connection that
+    // has not read yet has none, and then there is nothing to watch).
+    void volatile* region = nullptr;
+    const int rc = file->pMethods->xShmMap(file, 0, kIndexRegionBytes, 0, &region);
+    if ((rc != SQLITE_OK && (rc & 0xFF) != SQLITE_READONLY) || !region) return false;
+    m_map = static_cast<const volatile uint8_t*>(region);
     m_haveSnapshot = false;
     return true;
 }
 
 void WalWatch::detach() {
-    if (m_map) ::munmap(const_cast<uint8_t*>(m_map), m_mapBytes);
     m_map = nullptr;
-    m_mapBytes = 0;
     m_haveSnapshot = false;
 }
 

@@ -4,11 +4,19 @@
 // commit (and a checkpoint that restarts the log changes its salts). While
 // those bytes stay as they were, no commit has happened since they were
 // taken, so what a reader cached is still what the file says.
+//
+// The header is read through the connection's own mapping of the index,
+// never through a descriptor of ours: closing any descriptor of the index
+// would drop every lock this process holds on it (POSIX locks belong to the
+// process, not the descriptor), and the next program to open the registry
+// would then take itself for its only user and rebuild the index under the
+// connection's mapping, a bus error at its next read.
 #pragma once
+#include <sqlite3.h>
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 namespace platform::regstore {
 
@@ -19,9 +27,10 @@ public:
     WalWatch& operator=(const WalWatch&) = delete;
     ~WalWatch() { detach(); }
 
-    // Maps the index of databasePath read-only; false when there is none
-    // (the file is not in WAL mode, or cannot be opened).
-    bool attach(const std::string& databasePath);
+    // Takes the index as the connection has it mapped; false when it has
+    // none (the file is not in WAL mode, or no read has mapped it yet). The
+    // mapping is the connection's: detach before the connection is closed.
+    bool attach(sqlite3* db);
     void detach();
     bool attached() const { return m_map != nullptr; }
 
@@ -34,7 +43,6 @@ public:
 private:
     static constexpr size_t kHeaderWords = 12;  // two copies of the 48-byte header
     const volatile uint8_t* m_map = nullptr;
-    size_t m_mapBytes = 0;
     std::array<uint64_t, kHeaderWords> m_seen{};
     bool m_haveSnapshot = false;
 };

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sqlite3.h>
@@ -320,6 +321,39 @@ TEST_F(RegistryTest, ChangeByAnotherProcessIsSeenAtTheNextRead) {
         ASSERT_EQ(v, 2u);
     }
     EXPECT_EQ(platform::registryChangeCount(), cached);
+}
+
+// A connection holds a lock on the file's log index ("-shm") for as long as
+// it is open. Another program that opens the registry and finds no such
+// lock takes itself for the index's only user and rebuilds it in place,
+// under this process's mapping of it: a bus error at this process's next
+// read. Reads, writes and the change look-ups must leave the lock held.
+TEST_F(RegistryTest, ThisProcessKeepsItsHoldOnTheLogIndexWhileConnected) {
+    const RegRoot lm = RegRoot::LocalMachine;
+    ASSERT_EQ(platform::writeDword(lm, u"SOFTWARE\\Held", u"v", 1), 0u);
+    for (int i = 0; i < 3; ++i) {
+        uint32_t v = 0;
+        ASSERT_EQ(platform::readDword(lm, u"SOFTWARE\\Held", u"v", v), 0u);
+        ASSERT_EQ(v, 1u);
+        (void)platform::registryChangeCount();
+    }
+    ASSERT_EQ(platform::writeDword(lm, u"SOFTWARE\\Held", u"v", 2), 0u);
+    uint32_t v = 0;
+    ASSERT_EQ(platform::readDword(lm, u"SOFTWARE\\Held", u"v", v), 0u);
+
+    // An open-file-description lock conflicts with this process's own
+    // record locks, so a probe from here sees what another program would.
+    const int fd = ::open((m_file + "-shm").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    struct flock probe {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    ASSERT_EQ(::fcntl(fd, F_OFD_GETLK, &probe), 0);
+    EXPECT_NE(probe.l_type, F_UNLCK) << "nothing holds the log index any more";
+    // The probe's descriptor is closed only once the connection is gone:
+    // its close drops this process's locks on the file too.
+    platform::resetRegistryConnection();
+    ::close(fd);
 }
 
 // The change count a scan's receiver takes at every message: still while

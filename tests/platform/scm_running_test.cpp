@@ -142,6 +142,9 @@ TEST(SystemdUnit, TheUnitOfAnAutoStartService) {
     EXPECT_NE(text.find("Type=notify\n"), std::string::npos) << text;
     EXPECT_NE(text.find("ExecStart=\"/opt/orvane/bin/ovrtsrv\"\n"), std::string::npos) << text;
     EXPECT_NE(text.find("WantedBy=multi-user.target\n"), std::string::npos) << text;
+    // Stopping the service leaves what it started in the user's session.
+    EXPECT_NE(text.find("\nKillMode=process\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("KillMode=mixed"), std::string::npos) << text;
 }
 
 TEST_F(ScmRunningTest, AnAutoStartServiceIsASystemdUnitWhereSystemdRuns) {

@@ -53,24 +53,28 @@ TEST(ChangeQueue, ClearQueueEmptiesTheListAndResetsTheFlag) {
     EXPECT_FALSE(queue.Wait(milliseconds(0)));
 }
 
-TEST(ChangeQueue, AFullQueueSetsTheFlagAndHoldsTheProducerUntilThereIsRoom) {
+// A full queue is no loss: the producer waits for room (and meanwhile takes
+// nothing from the kernel), the overflow flag stays clear, and the entry it
+// held comes out last.
+TEST(ChangeQueue, AFullQueueHoldsTheProducerUntilThereIsRoomWithoutTheFlag) {
     ChangeQueue queue;
     EXPECT_EQ(queue.maximum(), 1000u);
     std::atomic<bool> stop{false};
     for (int i = 0; i < 1000; ++i)
         ASSERT_TRUE(queue.Push({1, u"C:\\f" + std::u16string(1, u'a' + i % 26)}, stop));
-    EXPECT_FALSE(queue.Overflowed());
     std::atomic<bool> pushed{false};
     std::thread producer([&] { pushed = queue.Push({1, u"C:\\last"}, stop); });
-    while (!queue.Overflowed()) std::this_thread::yield();
+    while (queue.waitingProducers() == 0) std::this_thread::yield();
     EXPECT_FALSE(pushed);
     EXPECT_EQ(queue.size(), 1000u);
+    EXPECT_FALSE(queue.Overflowed());
     ChangeNotification change;
     ASSERT_TRUE(queue.Next(change));
     producer.join();
     EXPECT_TRUE(pushed);
+    EXPECT_EQ(queue.waitingProducers(), 0u);
     EXPECT_EQ(queue.size(), 1000u);
-    // Nothing was dropped: the last entry is at the end.
+    EXPECT_FALSE(queue.Overflowed());
     for (int i = 0; i < 1000; ++i) ASSERT_TRUE(queue.Next(change));
     EXPECT_EQ(change.path, u"C:\\last");
 }
@@ -81,7 +85,7 @@ TEST(ChangeQueue, AProducerWaitingForRoomGivesUpAtStop) {
     ASSERT_TRUE(queue.Push({1, u"C:\\a"}, stop));
     std::atomic<int> result{-1};
     std::thread producer([&] { result = queue.Push({1, u"C:\\b"}, stop) ? 1 : 0; });
-    while (!queue.Overflowed()) std::this_thread::yield();
+    while (queue.waitingProducers() == 0) std::this_thread::yield();
     stop = true;
     queue.WakeProducers();
     producer.join();
