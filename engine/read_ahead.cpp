@@ -35,7 +35,6 @@ ReadAhead::~ReadAhead() {
 ReadAhead::Limits ReadAhead::DefaultLimits() {
     Limits limits;
     limits.workers = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 4);
-    if (getenv("OV_HMIN")) limits.helperMinBytes = atoi(getenv("OV_HMIN"));
     return limits;
 }
 

@@ -38,9 +38,12 @@ class ReadAhead {
 public:
     struct Limits {
         // One worker takes every file; the others only files of at least
-        // helperMinBytes, where hashing outweighs the cost of waking them.
+        // helperMinBytes. By default every worker takes every file: on two
+        // cores the scan thread waits often enough that a second worker
+        // finds a free core (bench/README.md: the mixed tree 15% faster,
+        // the small-file tree no slower).
         size_t workers = 1;
-        uint64_t helperMinBytes = 256 << 10;
+        uint64_t helperMinBytes = 0;
         size_t filesAhead = 64;                    // planned files not yet taken by the scan thread
         size_t chunkBytes = 256 << 10;             // each worker's read buffer
         uint64_t maxFileBytes = 5u * 1024 * 1024;  // files this large are never read
