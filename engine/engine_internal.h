@@ -76,6 +76,9 @@ void ForgetUnzipRes();
 // Formats (printf style, %s takes a char16_t*) and sends one message to the
 // request's window, with the channel's traces. Returns the code.
 int32_t SendOVMsg(int32_t code, const char16_t* format, ...);
+// Whether the request's window wants traces now, as SendOVMsg asks before
+// each call: work whose only outcome is traces can be left out when not.
+bool TracesWanted();
 
 // ---- Hash database and verdict (hash_database.cpp, verdict.cpp) ----
 

@@ -101,7 +101,10 @@ int32_t ScanFileAt(char16_t* path, const char16_t* extra, const platform::EntryI
     SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile ##### Started: %s, %s", path, extra);
     const std::u16string given(path);  // TranslatePath cuts path in place
 
-    std::unique_ptr<char16_t[]> translated = TranslatePath(path);
+    // A listed file is opened only as listed: its translation shows in
+    // traces and nowhere else, so it is worked out only when they are wanted.
+    std::unique_ptr<char16_t[]> translated;
+    if (!listed || TracesWanted()) translated = TranslatePath(path);
     if (RunFlag() == 0) {
         SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile [INFO] Thread is FALSE");
         return 0;

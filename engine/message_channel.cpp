@@ -40,6 +40,12 @@ void Deliver(platform::WindowHandle window, uint32_t code, const char16_t* text)
 
 }  // namespace
 
+bool TracesWanted() {
+    ScanRequest* request = CurrentRequest();
+    const platform::WindowHandle window = request ? request->hwndNotify : 0;
+    return window != 0 && platform::windowWantsMessage(window, SCANMSG_DEBUG);
+}
+
 int32_t SendOVMsg(int32_t code, const char16_t* format, ...) {
     ScanRequest* request = CurrentRequest();
     const platform::WindowHandle window = request ? request->hwndNotify : 0;
