@@ -160,8 +160,12 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
     size_t planned = 0;  // entries at the front of listed already planned
     platform::FindFile find;
     platform::FindData first;
-    // The walk never asks whether an entry is hidden.
-    const platform::FindFile::Detail detail = platform::FindFile::Detail::NoHiddenOrSystem;
+    // The walk never asks whether an entry is hidden, and takes a regular
+    // file as the listing tells it: the file is looked at when it is opened
+    // (its size, whether it is still a regular file), so a second look for
+    // each one at listing time would only cost a system call. A file removed
+    // after the listing is counted and fails to open, as on Windows.
+    const platform::FindFile::Detail detail = platform::FindFile::Detail::Listing;
     const uint32_t started =
         listedFolder ? platform::FindFile::firstIn(listedFolder->parent, listedFolder->entry, find,
                                                    first, detail)

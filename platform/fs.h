@@ -212,8 +212,13 @@ public:
     // What an entry's attributes hold: everything, or only what the entry's
     // type and mode tell (folder, link, device, read-only; a file counts as
     // archive), without the hidden, system and archive bits kept beside it,
-    // which cost another look at each entry.
-    enum class Detail { Full, NoHiddenOrSystem };
+    // which cost another look at each entry. Listing goes one step further
+    // for regular files: what the folder's listing itself tells, without a
+    // look at the file (archive only, size and time 0, the folder's device
+    // and the listed inode), so a file removed since the listing is still
+    // listed, as Windows lists it from its directory; folders, links and
+    // other entries are looked at as with NoHiddenOrSystem.
+    enum class Detail { Full, NoHiddenOrSystem, Listing };
 
     // 0 and the first entry; 2 when nothing matches, 3 when the folder is missing.
     [[nodiscard]] static uint32_t first(std::u16string_view pattern, FindFile& out, FindData& entry,

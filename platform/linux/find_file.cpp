@@ -34,8 +34,14 @@ struct FindFile::State {
     std::string folder;              // host path of the folder
     FolderRef open;                  // entries are looked at relative to it
     std::vector<std::string> names;  // host names, in the order they are reported
+    // The listing's type (DT_*) and inode of each name; DT_UNKNOWN where
+    // the name was not read from the folder.
+    std::vector<unsigned char> types;
+    std::vector<uint64_t> inodes;
     size_t index = 0;
     bool hiddenAndSystem = true;  // whether the DOS bits are read for each entry
+    bool listingOnly = false;     // regular files as the listing tells them
+    uint64_t device = 0;          // the folder's own, when listingOnly
 };
 
 namespace {
@@ -75,6 +81,17 @@ bool isDriveRoot(const std::string& host) {
     return false;
 }
 
+// A regular file as the listing names it, without a look at the file.
+void fillListedFile(const std::string& name, uint64_t device, uint64_t inode, FindData& entry) {
+    entry.name = detail::hostNameToWindows(name);
+    entry.hostName = name;
+    entry.device = device;
+    entry.inode = inode;
+    entry.attributes = kAttrArchive;
+    entry.size = 0;
+    entry.lastWriteUnix = 0;
+}
+
 bool fillEntry(int folderFd, const std::string& folder, const std::string& name,
                bool hiddenAndSystem, FindData& entry) {
     struct stat st {};
@@ -94,7 +111,8 @@ bool fillEntry(int folderFd, const std::string& folder, const std::string& name,
 // Reads the folder's names that match the pattern into the state, in the
 // order they are reported.
 uint32_t listNames(int folderFd, const std::string& folder, std::u16string_view namePattern,
-                   std::vector<std::string>& names) {
+                   std::vector<std::string>& names, std::vector<unsigned char>& types,
+                   std::vector<uint64_t>& inodes) {
     int listFd = ::dup(folderFd);
     DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
     if (!dir) {
@@ -103,24 +121,40 @@ uint32_t listNames(int folderFd, const std::string& folder, std::u16string_view 
         return report(errorFromErrno(err));
     }
     bool dots = !isDriveRoot(folder);  // a drive's root has no "." or ".."
-    std::vector<std::pair<std::u16string, std::string>> found;
+    struct Found {
+        std::u16string key;  // the upper-case name
+        std::string name;
+        unsigned char type;
+        uint64_t inode;
+        bool operator<(const Found& other) const {
+            return key != other.key ? key < other.key : name < other.name;
+        }
+    };
+    std::vector<Found> found;
     while (dirent* d = ::readdir(dir)) {
         std::string_view name(d->d_name);
         if (name == "." || name == "..") continue;
         std::u16string wide = detail::hostNameToWindows(name);
-        if (matchesWildcard(namePattern, wide)) found.emplace_back(std::move(wide), name);
+        if (matchesWildcard(namePattern, wide))
+            found.push_back({std::move(wide), std::string(name), d->d_type,
+                             static_cast<uint64_t>(d->d_ino)});
     }
     ::closedir(dir);
     // Listed in the order of their upper-case names, as NTFS lists them.
     for (auto& item : found) {
-        for (auto& c : item.first) c = toUpper16(c);
+        for (auto& c : item.key) c = toUpper16(c);
     }
     std::sort(found.begin(), found.end());
+    auto add = [&](std::string name, unsigned char type, uint64_t inode) {
+        names.push_back(std::move(name));
+        types.push_back(type);
+        inodes.push_back(inode);
+    };
     if (dots) {
         for (const char* dot : {".", ".."})
-            if (matchesWildcard(namePattern, ascii16(dot))) names.push_back(dot);
+            if (matchesWildcard(namePattern, ascii16(dot))) add(dot, DT_UNKNOWN, 0);
     }
-    for (auto& item : found) names.push_back(std::move(item.second));
+    for (auto& item : found) add(std::move(item.name), item.type, item.inode);
     return kErrorSuccess;
 }
 
@@ -181,6 +215,7 @@ uint32_t FindFile::first(std::u16string_view pattern, FindFile& out, FindData& e
 
     auto state = std::make_unique<State>();
     state->hiddenAndSystem = detail == Detail::Full;
+    state->listingOnly = detail == Detail::Listing;
     state->folder = toHostPath(folder);
     if (state->folder.empty()) return report(kErrorPathNotFound);
     const int folderFd = ::open(state->folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -196,9 +231,17 @@ uint32_t FindFile::first(std::u16string_view pattern, FindFile& out, FindData& e
         ::fstatat(state->open->fd(), exactName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         // A plain name that exists as given: no need to read the folder.
         state->names.push_back(exactName);
+        state->types.push_back(DT_UNKNOWN);
+        state->inodes.push_back(0);
     } else {
-        uint32_t listed = listNames(state->open->fd(), state->folder, namePattern, state->names);
+        uint32_t listed = listNames(state->open->fd(), state->folder, namePattern, state->names,
+                                    state->types, state->inodes);
         if (listed != kErrorSuccess) return listed;
+    }
+    if (state->listingOnly) {
+        struct stat self {};
+        if (::fstat(state->open->fd(), &self) != 0) return report(errorFromErrno(errno));
+        state->device = static_cast<uint64_t>(self.st_dev);
     }
     out.m_state = state.release();
     uint32_t rc = out.next(entry);
@@ -234,6 +277,7 @@ uint32_t FindFile::firstIn(const FolderRef& parent, const FindData& folderEntry,
     }
     auto state = std::make_unique<State>();
     state->hiddenAndSystem = detail == Detail::Full;
+    state->listingOnly = detail == Detail::Listing;
     state->folder = detail::joinHost(parent->hostPath(), folderEntry.hostName);
     state->open = std::make_shared<const OpenFolder>(folderFd, state->folder);
     struct stat st {};
@@ -242,7 +286,9 @@ uint32_t FindFile::firstIn(const FolderRef& parent, const FindData& folderEntry,
     if (static_cast<uint64_t>(st.st_dev) != folderEntry.device ||
         static_cast<uint64_t>(st.st_ino) != folderEntry.inode)
         return report(kErrorAccessDenied);
-    uint32_t listed = listNames(folderFd, state->folder, u"*.*", state->names);
+    state->device = static_cast<uint64_t>(st.st_dev);
+    uint32_t listed =
+        listNames(folderFd, state->folder, u"*.*", state->names, state->types, state->inodes);
     if (listed != kErrorSuccess) return listed;
     out.m_state = state.release();
     uint32_t rc = out.next(entry);
@@ -258,7 +304,12 @@ FolderRef FindFile::folder() const { return m_state ? m_state->open : nullptr; }
 uint32_t FindFile::next(FindData& entry) {
     if (!m_state) return report(kErrorInvalidHandle);
     while (m_state->index < m_state->names.size()) {
-        const std::string& name = m_state->names[m_state->index++];
+        const size_t at = m_state->index++;
+        const std::string& name = m_state->names[at];
+        if (m_state->listingOnly && m_state->types[at] == DT_REG) {
+            fillListedFile(name, m_state->device, m_state->inodes[at], entry);
+            return report(kErrorSuccess);
+        }
         // An entry removed since the folder was read is skipped.
         if (fillEntry(m_state->open->fd(), m_state->folder, name, m_state->hiddenAndSystem, entry))
             return report(kErrorSuccess);

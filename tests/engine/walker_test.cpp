@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <functional>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -243,6 +244,63 @@ TEST_F(WalkerScan, FileGoneBeforeItIsOpenedIsSkipped) {
     EXPECT_EQ(record.findings("x:\\stays.exe"), 1);
     EXPECT_TRUE(record.traced("__ScanFile failed"));
     EXPECT_EQ(record.count(SCANMSG_SCAN_ENDED), 1);
+}
+
+// An entry changed after its folder was listed and before the walk reaches
+// it: it is still listed (as Windows lists it), counted and handed on, and
+// its open decides: a removed file fails to open, a FIFO is not read, and a
+// link put in its place is not followed to the known-bad file it names.
+TEST_F(WalkerScan, AnEntryChangedAfterTheListingFailsToOpen) {
+    const fs::path outside = m_box.folder("outside");
+    m_box.plant(outside / "target.exe", "the link's known-bad target");
+    m_box.setSetting(names::kSmartExt, 0);
+    struct Change {
+        const char* what;
+        std::function<void(const fs::path&)> apply;
+    } changes[] = {
+        {"removed", [](const fs::path& p) { fs::remove(p); }},
+        {"a FIFO",
+         [](const fs::path& p) {
+             fs::remove(p);
+             ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0);
+         }},
+        {"a link",
+         [&](const fs::path& p) {
+             fs::remove(p);
+             fs::create_symlink(outside / "target.exe", p);
+         }},
+    };
+    const fs::path changed = m_drive / "b_changed.exe";
+    auto plantAll = [&] {
+        m_box.plant(m_drive / "a_first.exe", "listed first");
+        m_box.plant(changed, "changed after the listing");
+        m_box.plant(m_drive / "c_last.exe", "listed last");
+    };
+    // No read-ahead: a worker may open the file before it is changed.
+    ReadAhead::Limits scanThreadOnly = ReadAhead::DefaultLimits();
+    scanThreadOnly.workers = 0;
+    ReadAheadScope noReadAhead(scanThreadOnly);
+    plantAll();
+    const int objects = m_box.runFull(u"X:\\").count(SCANMSG_OBJECT_TICK);
+    for (const Change& change : changes) {
+        SCOPED_TRACE(change.what);
+        fs::remove(changed);
+        plantAll();
+        ScanRecord record = m_box.runFull(u"X:\\", [&](uint32_t code, const std::u16string& text) {
+            if (code == SCANMSG_DEBUG && text == u"FindF: File: X:\\a_first.exe")
+                change.apply(changed);
+        });
+        EXPECT_EQ(record.count(SCANMSG_SCAN_ENDED), 1);
+        EXPECT_TRUE(record.traced("FindF: File: X:\\b_changed.exe"));
+        EXPECT_TRUE(record.traced("__ScanFile failed"));
+        EXPECT_EQ(record.findings("b_changed.exe"), 0);
+        EXPECT_EQ(record.findings("target.exe"), 0);
+        EXPECT_EQ(record.findings("x:\\a_first.exe"), 1);
+        EXPECT_EQ(record.findings("x:\\c_last.exe"), 1);
+        // One tick an entry and one a hashed file: only the hash is missing.
+        EXPECT_EQ(record.count(SCANMSG_OBJECT_TICK), objects - 1);
+        EXPECT_TRUE(record.traced("FindF return 3 files had been scanned"));
+    }
 }
 
 // A folder that is another drive's root belongs to that drive: the walk of

@@ -2,6 +2,9 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <cstdio>
+#include <filesystem>
+#include <map>
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -280,6 +283,50 @@ TEST(Fs, AttributesOfLinksFoldersAndHiddenFiles) {
         EXPECT_EQ(entry.attributes, full ? kAttrDirectory | kAttrHidden : kAttrDirectory);
     }
     ASSERT_EQ(setFileAttributes(plain, kAttrNormal), 0u);
+}
+
+// The listing detail takes a regular file as the folder lists it, with no
+// look at the file: a file removed after the folder was read is still
+// listed, where the other details skip it; folders and links are looked at.
+TEST(Fs, AListingOnlyEntryIsWhatTheFolderListed) {
+    TempFolder tmp;
+    std::filesystem::create_directory(tmp.host("dir"));
+    std::filesystem::create_symlink("dir", tmp.host("link"));
+    for (const char* name : {"a.bin", "b.bin"}) {
+        FILE* f = std::fopen(tmp.host(name).c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fputs("twelve bytes", f);
+        std::fclose(f);
+    }
+    struct stat folder {};
+    ASSERT_EQ(::stat(tmp.host("").c_str(), &folder), 0);
+    for (auto detail : {FindFile::Detail::NoHiddenOrSystem, FindFile::Detail::Listing}) {
+        const bool listing = detail == FindFile::Detail::Listing;
+        SCOPED_TRACE(listing ? "listing" : "no hidden or system");
+        struct stat file {};
+        ASSERT_EQ(::stat(tmp.host("b.bin").c_str(), &file), 0);
+        FindFile find;
+        FindData entry;
+        ASSERT_EQ(FindFile::first(tmp.windows(u"*.*"), find, entry, detail), 0u);
+        std::map<std::u16string, FindData> seen;
+        do {
+            seen[entry.name] = entry;
+            if (entry.name == u"a.bin") std::filesystem::remove(tmp.host("b.bin"));
+        } while (find.next(entry) == 0);
+        ASSERT_EQ(seen.count(u"a.bin"), 1u);
+        EXPECT_EQ(seen.count(u"b.bin"), listing ? 1u : 0u);
+        EXPECT_EQ(seen[u"a.bin"].size, listing ? 0u : 12u);
+        EXPECT_EQ(seen[u"a.bin"].attributes, kAttrArchive);
+        if (listing) {
+            EXPECT_EQ(seen[u"b.bin"].inode, static_cast<uint64_t>(file.st_ino));
+            EXPECT_EQ(seen[u"b.bin"].device, static_cast<uint64_t>(folder.st_dev));
+        }
+        EXPECT_EQ(seen[u"dir"].attributes, kAttrDirectory);
+        EXPECT_EQ(seen[u"link"].attributes, kAttrReparsePoint);
+        FILE* f = std::fopen(tmp.host("b.bin").c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fclose(f);
+    }
 }
 
 TEST(Fs, WildcardsMatchAsWindowsMatchesThem) {
