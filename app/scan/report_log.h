@@ -67,7 +67,7 @@ private:
     ReportClock m_clock;
     platform::File m_file;
     std::string m_pending;  // debug lines not yet written
-    std::chrono::steady_clock::time_point m_lastFlush{};
+    int64_t m_lastFlushMs = 0;  // coarse clock
     std::u16string m_path;
     uint32_t m_openError = 0;
 };

@@ -1,4 +1,5 @@
 #include "platform/registry.h"
+#include "platform/coarse_clock.h"
 
 #include <time.h>
 
@@ -387,9 +388,7 @@ void resetRegistryBusyTimeout() { regstore::resetBusyTimeout(); }
 uint64_t registryChangeCount() { return regstore::changeCount(); }
 
 bool RegistryChangeGate::mayHaveChanged() {
-    struct timespec now {};
-    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-    const int64_t nowMs = int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1'000'000;
+    const int64_t nowMs = coarseMonotonicMs();
     // This process's own writes are seen at once.
     const uint64_t local = regstore::localChangeCount();
     if (m_looked && nowMs < m_nextLookMs && local == m_localChanges) return false;
