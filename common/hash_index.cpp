@@ -88,14 +88,29 @@ HashIndex::KeyList sortKeys(const HashIndex::KeyList& first, const HashIndex::Ke
         std::sort(sorted.begin(), sorted.end());
         return sorted;
     }
+    // Each list is counted and scattered by a thread of its own: in every
+    // bucket the first list's keys come first, then the second's.
+    std::vector<uint32_t> firstCount(kBuckets, 0), secondCount(kBuckets, 0);
+    const HashIndex::KeyList* lists[] = {&first, &second};
+    std::vector<uint32_t>* counts[] = {&firstCount, &secondCount};
+    auto perList = [&](auto work) {
+        if (twoThreads)
+            inTwoHalves(2, 1, [&](size_t list, size_t) { work(list); });
+        else
+            for (size_t list = 0; list < 2; ++list) work(list);
+    };
+    perList([&](size_t list) {
+        std::vector<uint32_t>& count = *counts[list];
+        for (const auto& k : *lists[list]) ++count[k.high >> 48];
+    });
     std::vector<uint32_t> start(kBuckets + 1, 0);
-    for (const auto* keys : {&first, &second})
-        for (const auto& k : *keys) ++start[(k.high >> 48) + 1];
-    for (size_t b = 0; b < kBuckets; ++b) start[b + 1] += start[b];
+    for (size_t b = 0; b < kBuckets; ++b) start[b + 1] = start[b] + firstCount[b] + secondCount[b];
     sorted.resize(first.size() + second.size());
-    std::vector<uint32_t> next(start.begin(), start.end() - 1);
-    for (const auto* keys : {&first, &second})
-        for (const auto& k : *keys) sorted[next[k.high >> 48]++] = k;
+    perList([&](size_t list) {
+        std::vector<uint32_t> next(kBuckets);
+        for (size_t b = 0; b < kBuckets; ++b) next[b] = start[b] + (list == 0 ? 0 : firstCount[b]);
+        for (const auto& k : *lists[list]) sorted[next[k.high >> 48]++] = k;
+    });
     auto sortBuckets = [&](size_t firstBucket, size_t lastBucket) {
         for (size_t b = firstBucket; b < lastBucket; ++b)
             std::sort(sorted.begin() + start[b], sorted.begin() + start[b + 1]);
