@@ -208,9 +208,14 @@ void HashIndex::build(std::string_view text) {
     // About one key per bucket (at most 2^24 buckets, 64 MiB of directory).
     const unsigned bits = std::clamp<unsigned>(std::bit_width(m_windows.size()), 1, 24);
     m_directoryShift = 64 - bits;
-    m_directory.assign((size_t{1} << bits) + 1, 0);
-    for (const Key& k : m_windows) ++m_directory[(k.high >> m_directoryShift) + 1];
-    for (size_t b = 1; b < m_directory.size(); ++b) m_directory[b] += m_directory[b - 1];
+    // The keys are sorted: each bucket's start is found by walking them once,
+    // in order, instead of counting into the directory at random.
+    m_directory.resize((size_t{1} << bits) + 1);
+    size_t key = 0;
+    for (size_t b = 0; b < m_directory.size(); ++b) {
+        while (key < m_windows.size() && (m_windows[key].high >> m_directoryShift) < b) ++key;
+        m_directory[b] = static_cast<uint32_t>(key);
+    }
     // About eight bits per key, at most 1 MiB.
     const unsigned filterBits = std::clamp<unsigned>(bits + 3, 6, 23);
     m_filterShift = 64 - filterBits;

@@ -170,7 +170,7 @@ int32_t UnscrambleDbText() {
     // A zero byte in the stored form ends the text: nothing behind it is
     // seen. A stored key byte unscrambles to a zero byte, which ends the
     // text too; what lies behind it stays unscrambled but is never looked at.
-    const size_t end = TextLength(text, g_database.size);
+    const size_t end = g_database.textLength;  // found when it was loaded
     g_database.textLength = UnscrambleUpToZero(text, end, names::databaseKeyByte());
     text[end] = 0;
     g_database.index.build(std::string_view(text, g_database.textLength));
