@@ -11,5 +11,10 @@ function(ov_add_test_suite name dir)
     target_compile_definitions(${name} PRIVATE OV_BIN_DIR="${CMAKE_BINARY_DIR}/bin"
                                                OV_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+    # OV_TEST_LOCK_<name>: a resource the suite's tests hold one at a time.
+    set(properties TIMEOUT 300)
+    if(DEFINED OV_TEST_LOCK_${name})
+        list(APPEND properties RESOURCE_LOCK ${OV_TEST_LOCK_${name}})
+    endif()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${properties})
 endfunction()
