@@ -142,6 +142,8 @@ SEEDS = {
         "weekly": utf16("[JOB]\nName=W\nDesc=\nType=1035\nDaily=\nWeekly=12:15:00 AM \nSunday=0\n"
                         "Monday=1\nStatus=1227\n"),
         "odd": utf16("Daily=Desc=:\n:99:Name=PM") + b"\0\0Status=1" + b"x",
+        # A daily text whose second unit is the weekly mark.
+        "markindaily": utf16("[JOB]\nName=\nDaily=\nWeekly=0W\nStatus=1227\n"),
     },
     "fuzz_session_environment": {  # a user process's environ, entries ended by NUL
         "gdm": b"DISPLAY=:0\0XAUTHORITY=/run/user/1000/gdm/Xauthority\0LD_PRELOAD=/x.so\0",
