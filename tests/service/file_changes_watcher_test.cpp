@@ -115,9 +115,9 @@ TEST(WatcherLoop, TheRecordIsWholeWhenTheLoopStops) {
             WriteText(service.sandbox().watched() / "burst" / std::to_string(i), "x");
         // Each file's digest is logged before its check counts it; the
         // check in progress ends before the loop sees the stop.
-        EXPECT_TRUE(WaitUntil(
-            [&] { return checkedInBurst(service.log()).size() >= size_t(kFiles); },
-            std::chrono::seconds(120)));
+        EXPECT_TRUE(
+            WaitUntil([&] { return checkedInBurst(service.log()).size() >= size_t(kFiles); },
+                      std::chrono::seconds(120)));
     }
     EXPECT_EQ(checkedCount(service.sandbox()), size_t(kFiles)) << service.sandbox().dataRecord();
 }
