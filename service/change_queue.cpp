@@ -40,6 +40,7 @@ void ChangeQueue::ClearQueue() {
 }
 
 bool ChangeQueue::Next(ChangeNotification& out) {
+    bool wake = false;
     {
         std::lock_guard<std::mutex> hold(m_lock);
         if (m_entries.empty()) {
@@ -48,8 +49,12 @@ bool ChangeQueue::Next(ChangeNotification& out) {
         }
         out = std::move(m_entries.front());
         m_entries.pop_front();
+        // A producer waiting for room is woken once half the queue is free,
+        // not for every entry taken: in a burst the two threads would
+        // otherwise hand the processor to each other at every file.
+        wake = m_waiting > 0 && m_entries.size() <= m_maximum / 2;
     }
-    m_room.notify_one();
+    if (wake) m_room.notify_one();
     return true;
 }
 

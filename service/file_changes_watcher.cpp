@@ -1,5 +1,6 @@
 // The service thread's loop: waits on the change queue, logs every change
 // and checks each added file.
+#include <algorithm>
 #include <string>
 
 #include "platform/error.h"
@@ -7,6 +8,7 @@
 #include "service/directory_watcher.h"
 #include "service/hash_list.h"
 #include "service/realtime_check.h"
+#include "service/scan_record.h"
 #include "service/service_host.h"
 #include "service/service_log.h"
 #include "service/service_state.h"
@@ -86,7 +88,9 @@ void DoFileChangesWatcherThread() {
         // A burst that fills the queue only holds the watch thread back (the
         // kernel keeps what it has not read); the critical line is written
         // by logLoss, when the kernel itself dropped changes.
-        if (!watcher.Wait(kStopPoll)) continue;
+        const bool woken = watcher.Wait(std::min(kStopPoll, ScanRecordDueIn()));
+        FlushScanRecordIfDue();
+        if (!woken) continue;
         ChangeNotification change;
         if (!watcher.Next(change)) continue;
         if (debugEnabled()) {
@@ -95,6 +99,8 @@ void DoFileChangesWatcherThread() {
         }
         if (change.action == 1 && change.check) (void)CheckChangedFile(change.path);
     }
+    // The counts of the last checks reach the registry before the service ends.
+    FlushScanRecord();
     watcher.Stop();
 }
 

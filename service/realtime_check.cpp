@@ -123,6 +123,8 @@ bool CheckChangedFile(const std::u16string& path) {
         // gone (a temporary file removed right after it was written): for
         // those the wait would only hold back every file queued behind.
         const bool gone = rc == platform::kErrorFileNotFound || rc == platform::kErrorPathNotFound;
+        // The counts held for the registry are not kept back by the wait.
+        if (!gone) FlushScanRecord();
         if (!gone && !sleepUnlessStopped(std::chrono::milliseconds(kFirstRetryDelayMs)))
             return false;
         rc = platform::File::open(path, platform::kGenericRead, platform::kShareRead,

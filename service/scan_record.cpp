@@ -1,5 +1,6 @@
 #include "service/scan_record.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "service/service_log.h"
+#include "service/service_state.h"
 
 namespace ovsvc {
 
@@ -35,6 +37,19 @@ int32_t readNumber(std::u16string_view text) {
 }
 
 int32_t plusOne(int32_t value) { return static_cast<int32_t>(static_cast<uint32_t>(value) + 1u); }
+
+using Clock = std::chrono::steady_clock;
+
+void writeRecord(HeldScanRecord& record, const ScanRecordFields& fields) {
+    const std::string bytes = formatScanRecord(fields);
+    platform::RegKey writable;
+    if (platform::RegKey::open(platform::RegRoot::LocalMachine, names::kDataKey, writable) == 0) {
+        (void)writable.setValue(names::kValueData, platform::kRegBinary, bytes.data(),
+                                static_cast<uint32_t>(bytes.size()));
+    }
+    record.held = false;
+    record.lastWrite = Clock::now();
+}
 
 }  // namespace
 
@@ -69,41 +84,66 @@ std::string formatScanRecord(const ScanRecordFields& fields) {
 }
 
 uint32_t UpdateScanRecord(const std::u16string& path, uint32_t verdict) {
-    std::vector<uint8_t> buffer(kReadBufferBytes, 0);
-    uint32_t size = 0;
-    platform::RegKey key;
-    if (platform::RegKey::open(platform::RegRoot::LocalMachine, names::kDataKey, key) == 0) {
-        size = kQuerySize;
-        uint32_t type = 0;
-        uint32_t rc = key.queryValue(names::kValueData, &type, buffer.data(), &size);
-        key.close();
-        if (rc == platform::kErrorMoreData) {
-            logFormat("Registry ERROR: Buffer to small(%d)\n", static_cast<int>(size));
-            return 1;
+    HeldScanRecord& record = serviceState().scanRecord;
+    ScanRecordFields fields;
+    if (record.held) {
+        fields = std::move(record.fields);
+    } else {
+        std::vector<uint8_t> buffer(kReadBufferBytes, 0);
+        uint32_t size = 0;
+        platform::RegKey key;
+        if (platform::RegKey::open(platform::RegRoot::LocalMachine, names::kDataKey, key) == 0) {
+            size = kQuerySize;
+            uint32_t type = 0;
+            uint32_t rc = key.queryValue(names::kValueData, &type, buffer.data(), &size);
+            key.close();
+            if (rc == platform::kErrorMoreData) {
+                logFormat("Registry ERROR: Buffer to small(%d)\n", static_cast<int>(size));
+                return 1;
+            }
+            if (rc == platform::kErrorFileNotFound) {
+                logText("Registry ERROR: file not found\n");
+                return 1;
+            }
+            if (rc != 0) {
+                logFormat("Registry ERROR: return %d\n", static_cast<int>(rc));
+                return rc;
+            }
         }
-        if (rc == platform::kErrorFileNotFound) {
-            logText("Registry ERROR: file not found\n");
-            return 1;
-        }
-        if (rc != 0) {
-            logFormat("Registry ERROR: return %d\n", static_cast<int>(rc));
-            return rc;
-        }
+        fields = parseScanRecord(buffer.data(), size);
     }
-    ScanRecordFields fields = parseScanRecord(buffer.data(), size);
     fields.checked = plusOne(fields.checked);
     if (verdict == 1) {
         fields.infected = plusOne(fields.infected);
         fields.lastInfected = path;
     }
     fields.lastChecked = path;
-    const std::string bytes = formatScanRecord(fields);
-    platform::RegKey writable;
-    if (platform::RegKey::open(platform::RegRoot::LocalMachine, names::kDataKey, writable) == 0) {
-        (void)writable.setValue(names::kValueData, platform::kRegBinary, bytes.data(),
-                                static_cast<uint32_t>(bytes.size()));
+    if (verdict == 1 || Clock::now() - record.lastWrite >= kScanRecordWriteInterval) {
+        writeRecord(record, fields);
+    } else {
+        record.fields = std::move(fields);
+        record.held = true;
     }
     return 0;
+}
+
+void FlushScanRecord() {
+    HeldScanRecord& record = serviceState().scanRecord;
+    if (record.held) writeRecord(record, record.fields);
+}
+
+void FlushScanRecordIfDue() {
+    HeldScanRecord& record = serviceState().scanRecord;
+    if (record.held && Clock::now() - record.lastWrite >= kScanRecordWriteInterval)
+        writeRecord(record, record.fields);
+}
+
+std::chrono::milliseconds ScanRecordDueIn() {
+    const HeldScanRecord& record = serviceState().scanRecord;
+    if (!record.held) return std::chrono::milliseconds::max();
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+        record.lastWrite + kScanRecordWriteInterval - Clock::now());
+    return std::max(left, std::chrono::milliseconds(0));
 }
 
 }  // namespace ovsvc

@@ -4,6 +4,7 @@
 // zero-padded; a text longer than 1024 units is cut there and then has no
 // terminator.
 #pragma once
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -27,10 +28,37 @@ ScanRecordFields parseScanRecord(const uint8_t* data, size_t size);
 // The 2048 bytes written for the fields.
 std::string formatScanRecord(const ScanRecordFields& fields);
 
+// A burst of checks would otherwise rewrite the registry value, one
+// transaction each, for every file. The registry value is written at most
+// every kScanRecordWriteInterval: a check that comes sooner after the last
+// write keeps the record here, and the record held is written when the
+// interval is over (FlushScanRecordIfDue, from the watcher loop), at once
+// for an infected file, before a check waits on a locked file, and when
+// the service stops (FlushScanRecord). The monitor, which reads the value
+// every two seconds, thus sees every count at most that much later; the
+// shared status record is still published per file.
+inline constexpr std::chrono::milliseconds kScanRecordWriteInterval{100};
+
+// What the service thread keeps between registry writes (in ServiceState).
+struct HeldScanRecord {
+    bool held = false;  // fields is newer than the registry value
+    ScanRecordFields fields;
+    std::chrono::steady_clock::time_point lastWrite{};
+};
+
 // Adds one checked file (and, for verdict 1, one infected file) to the
-// record. 0 after writing (also when the key cannot be opened for writing);
-// 1 when the value is missing or larger than 2048 bytes; another code when
-// it cannot be read.
+// record: to the one held when there is one, else to the registry value
+// read anew. 0 after writing or holding (also when the key cannot be opened
+// for writing); 1 when the value is missing or larger than 2048 bytes;
+// another code when it cannot be read.
 uint32_t UpdateScanRecord(const std::u16string& path, uint32_t verdict);
+
+// Writes the record held, if any.
+void FlushScanRecord();
+// Writes the record held once kScanRecordWriteInterval has passed since
+// the last write.
+void FlushScanRecordIfDue();
+// How long until the record held is due; max() when none is held.
+std::chrono::milliseconds ScanRecordDueIn();
 
 }  // namespace ovsvc

@@ -45,13 +45,15 @@ int UpdateMemoryData() {
     logText("UpdateMemoryData start.\n");
     logFlush();
     ServiceState& state = serviceState();
-    platform::SharedMemory check;
-    if (platform::SharedMemory::open(kMappingName, false, check) != 0 || !state.mapping.isOpen()) {
+    // The named mapping exists as long as the service holds it, so the view
+    // start-up made is the check that it is still there; opening it again
+    // for each file (a lookup, a 64 MiB mapping and its removal) would cost
+    // more than the rest of a small file's check.
+    if (!state.mapping.isOpen()) {
         logText("UpdateMemoryData handle is null!!!.\n");
         logFlush();
         return 0;
     }
-    check.close();
     logText("Copy start\n");
     logFlush();
     std::memcpy(state.mapping.view(), &state.status, sizeof state.status);

@@ -12,6 +12,7 @@
 #include "platform/scm.h"
 #include "platform/shm.h"
 #include "service/hash_list.h"
+#include "service/scan_record.h"
 #include "service/shared_status.h"
 
 namespace ovsvc {
@@ -23,6 +24,8 @@ struct ServiceState {
     std::mutex hashListLock;
     HashList hashList;
     platform::SharedMemory mapping;
+    // The "data" record between its registry writes (service thread).
+    HeldScanRecord scanRecord;
 
     // The status is changed by the service thread and by the control
     // handler on the dispatcher's thread.

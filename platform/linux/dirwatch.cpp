@@ -361,23 +361,46 @@ struct DirectoryWatch::State {
         const size_t first = out.size();
         bool lost = false;
         bool lastWasMovedFrom = false;
+        // A burst brings many records of the same few folders in one read.
+        // A folder's handle is turned into its path (two system calls and a
+        // close) and its path tested for a pseudo file system once a read:
+        // every answer is taken after all of the read's changes happened, so
+        // an answer kept for the read is the one each record would get.
+        struct FolderAnswer {
+            bool found = false;
+            std::string host;
+            bool pseudo = false;
+        };
+        std::map<std::string, FolderAnswer> folders;
+        auto folderOf = [&](const detail::FanotifyRecord& record) -> const FolderAnswer& {
+            std::string key(reinterpret_cast<const char*>(record.fsid), sizeof record.fsid);
+            key.append(reinterpret_cast<const char*>(&record.handleType), sizeof record.handleType);
+            key += record.handle;
+            auto it = folders.find(key);
+            if (it != folders.end()) return it->second;
+            FolderAnswer answer;
+            answer.found = folderOfHandle(record, answer.host) && wanted(answer.host);
+            answer.pseudo =
+                answer.found && subtree && isPseudoFileSystemFolder(windowsPath(answer.host));
+            return folders.emplace(std::move(key), std::move(answer)).first->second;
+        };
         for (const detail::FanotifyRecord& record : records) {
             if (record.fd >= 0) ::close(record.fd);
             if (record.mask & FAN_Q_OVERFLOW) {
                 lost = true;
                 continue;
             }
-            std::string folder;
             const bool movedFrom = (record.mask & FAN_MOVED_FROM) != 0;
             const bool movedTo = (record.mask & FAN_MOVED_TO) != 0;
             uint32_t cookie = 0;
             if (movedFrom) cookie = nextCookie++;
             if (movedTo && lastWasMovedFrom) cookie = nextCookie - 1;
             lastWasMovedFrom = movedFrom && !movedTo;
-            if (!folderOfHandle(record, folder) || !wanted(folder)) continue;
             if (record.name.empty() || record.name == ".") continue;
+            const FolderAnswer& answer = folderOf(record);
+            if (!answer.found || answer.pseudo) continue;
+            const std::string& folder = answer.host;
             const std::string host = folder == "/" ? "/" + record.name : folder + "/" + record.name;
-            if (subtree && isPseudoFileSystemFolder(windowsPath(folder))) continue;
             DirectoryEvent event;
             event.isFolder = (record.mask & FAN_ONDIR) != 0;
             event.path = windowsPath(host);

@@ -103,6 +103,25 @@ TEST_P(HeldBackBurst, EveryFileIsCheckedAndOnlyAKernelLossIsCritical) {
     }
 }
 
+// The counts held for the registry when the service stops are written
+// before the loop returns.
+TEST(WatcherLoop, TheRecordIsWholeWhenTheLoopStops) {
+    InProcessService service;
+    constexpr int kFiles = 300;
+    fs::create_directories(service.sandbox().watched() / "burst");
+    {
+        WatcherLoop loop(service);
+        for (int i = 0; i < kFiles; ++i)
+            WriteText(service.sandbox().watched() / "burst" / std::to_string(i), "x");
+        // Each file's digest is logged before its check counts it; the
+        // check in progress ends before the loop sees the stop.
+        EXPECT_TRUE(
+            WaitUntil([&] { return checkedInBurst(service.log()).size() >= size_t(kFiles); },
+                      std::chrono::seconds(120)));
+    }
+    EXPECT_EQ(checkedCount(service.sandbox()), size_t(kFiles)) << service.sandbox().dataRecord();
+}
+
 INSTANTIATE_TEST_SUITE_P(Sizes, HeldBackBurst,
                          ::testing::Values(BurstCase{"WithinTheKernelQueue", false},
                                            BurstCase{"PastTheKernelQueue", true}),

@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "common/registry_names.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "service/service_sandbox_support.h"
+#include "service/service_state.h"
 
 namespace svctest {
 namespace {
@@ -36,6 +38,7 @@ std::string rawRecord() {
 
 TEST(ScanRecord, ChecksChangeTheRecordAsTheTableSays) {
     ServiceSandbox sandbox;
+    ovsvc::resetServiceState();
     writeRecord(u"7|1|C:\\a.txt|C:\\bad.exe");
     struct Step {
         const char16_t* path;
@@ -48,6 +51,10 @@ TEST(ScanRecord, ChecksChangeTheRecordAsTheTableSays) {
     };
     for (const Step& step : steps) {
         EXPECT_EQ(ovsvc::UpdateScanRecord(step.path, step.verdict), 0u);
+        // An infection reaches the registry at once; a clean check may be
+        // held until the write interval is over.
+        if (step.verdict == 1) EXPECT_EQ(sandbox.dataRecord(), step.expected);
+        ovsvc::FlushScanRecord();
         EXPECT_EQ(sandbox.dataRecord(), step.expected);
         const std::string raw = rawRecord();
         ASSERT_EQ(raw.size(), 2048u);
@@ -58,8 +65,33 @@ TEST(ScanRecord, ChecksChangeTheRecordAsTheTableSays) {
     }
 }
 
+// A burst of checks: the registry value may lag behind the checks held,
+// never by an infection, and is whole once flushed; a value changed by
+// another program while nothing is held is the one the next check adds to.
+TEST(ScanRecord, ABurstReachesTheRegistryWholeAndAnInfectionAtOnce) {
+    ServiceSandbox sandbox;
+    ovsvc::resetServiceState();
+    writeRecord(u"0|0||");
+    for (int i = 0; i < 1000; ++i)
+        ASSERT_EQ(ovsvc::UpdateScanRecord(u"C:\\f" + platform::toUtf16(std::to_string(i)), 0), 0u);
+    EXPECT_LE(std::strtol(sandbox.dataRecord().c_str(), nullptr, 10), 1000);
+    EXPECT_LE(ovsvc::ScanRecordDueIn(), ovsvc::kScanRecordWriteInterval);
+    ovsvc::FlushScanRecord();
+    EXPECT_EQ(sandbox.dataRecord(), "1000|0|C:\\f999|");
+    EXPECT_EQ(ovsvc::ScanRecordDueIn(), std::chrono::milliseconds::max());
+    ASSERT_EQ(ovsvc::UpdateScanRecord(u"C:\\g", 0), 0u);
+    ASSERT_EQ(ovsvc::UpdateScanRecord(u"C:\\bad.exe", 1), 0u);
+    EXPECT_EQ(sandbox.dataRecord(), "1002|1|C:\\bad.exe|C:\\bad.exe");
+
+    writeRecord(u"50|3|C:\\x|C:\\y");
+    ASSERT_EQ(ovsvc::UpdateScanRecord(u"C:\\z", 0), 0u);
+    ovsvc::FlushScanRecord();
+    EXPECT_EQ(sandbox.dataRecord(), "51|3|C:\\z|C:\\y");
+}
+
 TEST(ScanRecord, AMissingOrOversizedValueIsNotWritten) {
     ServiceSandbox sandbox;
+    ovsvc::resetServiceState();
     platform::RegKey key;
     ASSERT_EQ(platform::RegKey::open(platform::RegRoot::LocalMachine, names::kDataKey, key), 0u);
     ASSERT_EQ(key.deleteValue(names::kValueData), 0u);
