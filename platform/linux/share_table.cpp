@@ -1,6 +1,7 @@
 // Share modes within this process: every File registers its access and share
 // mode here, keyed by device and inode, so that a second open or a delete
 // that the first open does not share fails with 32 as on Windows.
+#include <atomic>
 #include <map>
 #include <utility>
 #include <mutex>
@@ -24,12 +25,23 @@ struct OpenEntry {
 using FileOf = std::pair<uint64_t, uint64_t>;  // device, inode
 
 // The opens of each file. A scan holds dozens of files open at once (the
-// read-ahead), so an open looks only at the other opens of its own file.
-struct ShareTable {
+// read-ahead), so an open looks only at the other opens of its own file,
+// and the files are spread over shards with a lock each: the read-ahead's
+// workers open files while the scan thread closes others, and one lock for
+// all of them made the three wait on each other thousands of times a scan.
+struct Shard {
     std::mutex lock;
     std::multimap<FileOf, OpenEntry> entries;
     std::map<uint64_t, FileOf> fileOfId;
-    uint64_t nextId = 1;
+};
+
+constexpr unsigned kShardBits = 6;
+constexpr uint64_t kShards = uint64_t{1} << kShardBits;
+
+struct ShareTable {
+    Shard shards[kShards];
+    // An open's id carries its shard in its low bits; never 0.
+    std::atomic<uint64_t> nextId{1};
 };
 
 FileOf fileOf(const FileKey& key) { return {key.device, key.inode}; }
@@ -38,6 +50,13 @@ ShareTable& table() {
     static ShareTable instance;
     return instance;
 }
+
+Shard& shardOf(const FileOf& file) {
+    const uint64_t mixed = (file.second ^ (file.first * 0x9E3779B97F4A7C15ull)) * 0xBF58476D1CE4E5B9ull;
+    return table().shards[mixed >> (64 - kShardBits)];
+}
+
+Shard& shardOfId(uint64_t id) { return table().shards[id & (kShards - 1)]; }
 
 // Each side must share what the other side uses.
 bool conflicts(uint32_t access, uint32_t share, const OpenEntry& other) {
@@ -54,37 +73,39 @@ bool conflicts(uint32_t access, uint32_t share, const OpenEntry& other) {
 uint32_t registerOpen(FileKey key, uint32_t access, uint32_t share, uint64_t& id) {
     // An open without data access (attributes only) takes no part in sharing.
     if (!(access & (kGenericRead | kGenericWrite))) share = kShareRead | kShareWrite | kShareDelete;
-    ShareTable& t = table();
-    std::lock_guard<std::mutex> guard(t.lock);
     const FileOf file = fileOf(key);
-    const auto [first, last] = t.entries.equal_range(file);
+    Shard& shard = shardOf(file);
+    const uint64_t shardIndex = static_cast<uint64_t>(&shard - table().shards);
+    std::lock_guard<std::mutex> guard(shard.lock);
+    const auto [first, last] = shard.entries.equal_range(file);
     for (auto it = first; it != last; ++it)
         if (conflicts(access, share, it->second)) return kErrorSharingViolation;
-    id = t.nextId++;
-    t.entries.emplace(file, OpenEntry{id, access, share});
-    t.fileOfId.emplace(id, file);
+    id = (table().nextId.fetch_add(1) << kShardBits) | shardIndex;
+    shard.entries.emplace(file, OpenEntry{id, access, share});
+    shard.fileOfId.emplace(id, file);
     return kErrorSuccess;
 }
 
 void unregisterOpen(uint64_t id) {
-    ShareTable& t = table();
-    std::lock_guard<std::mutex> guard(t.lock);
-    const auto found = t.fileOfId.find(id);
-    if (found == t.fileOfId.end()) return;
-    const auto [first, last] = t.entries.equal_range(found->second);
+    Shard& shard = shardOfId(id);
+    std::lock_guard<std::mutex> guard(shard.lock);
+    const auto found = shard.fileOfId.find(id);
+    if (found == shard.fileOfId.end()) return;
+    const auto [first, last] = shard.entries.equal_range(found->second);
     for (auto it = first; it != last; ++it) {
         if (it->second.id == id) {
-            t.entries.erase(it);
+            shard.entries.erase(it);
             break;
         }
     }
-    t.fileOfId.erase(found);
+    shard.fileOfId.erase(found);
 }
 
 bool heldWithoutDeleteSharing(FileKey key) {
-    ShareTable& t = table();
-    std::lock_guard<std::mutex> guard(t.lock);
-    const auto [first, last] = t.entries.equal_range(fileOf(key));
+    const FileOf file = fileOf(key);
+    Shard& shard = shardOf(file);
+    std::lock_guard<std::mutex> guard(shard.lock);
+    const auto [first, last] = shard.entries.equal_range(file);
     for (auto it = first; it != last; ++it)
         if (!(it->second.share & kShareDelete)) return true;
     return false;
@@ -93,10 +114,11 @@ bool heldWithoutDeleteSharing(FileKey key) {
 }  // namespace detail
 
 void resetShareTable() {
-    detail::ShareTable& t = detail::table();
-    std::lock_guard<std::mutex> guard(t.lock);
-    t.entries.clear();
-    t.fileOfId.clear();
+    for (detail::Shard& shard : detail::table().shards) {
+        std::lock_guard<std::mutex> guard(shard.lock);
+        shard.entries.clear();
+        shard.fileOfId.clear();
+    }
 }
 
 }  // namespace platform
