@@ -38,6 +38,16 @@ ReadAhead::Limits ReadAhead::DefaultLimits() {
     return limits;
 }
 
+bool ReadAhead::isFinal(State state) { return state == State::Done || state == State::Failed; }
+
+bool ReadAhead::giveUp(Item& item) {
+    State state = item.state.load();
+    while (state == State::Waiting || state == State::Claimed) {
+        if (item.state.compare_exchange_weak(state, State::GivenUp)) return true;
+    }
+    return false;
+}
+
 void ReadAhead::plan(std::vector<Planned> files) {
     if (files.empty()) return;
     {
@@ -46,7 +56,10 @@ void ReadAhead::plan(std::vector<Planned> files) {
             // Files the scan thread never asked for (it stopped, or took
             // another path) are given up before the list grows past what a
             // worker may reach.
-            while (m_planned.size() >= 2 * m_limits.filesAhead) m_planned.pop_front();
+            while (m_planned.size() >= 2 * m_limits.filesAhead) {
+                giveUp(*m_planned.front());
+                m_planned.pop_front();
+            }
             auto item = std::make_shared<Item>();
             item->path = std::move(file.path);
             item->listedSize = file.listedSize;
@@ -57,22 +70,48 @@ void ReadAhead::plan(std::vector<Planned> files) {
     }
 }
 
-std::shared_ptr<ReadAhead::Item> ReadAhead::nextFor(bool helper) const {
+ReadAhead::Run ReadAhead::claimRun(bool helper) {
+    Run run;
+    uint64_t bytes = 0;
     const size_t reach = std::min(m_planned.size(), m_limits.filesAhead);
-    for (size_t i = 0; i < reach; ++i) {
+    for (size_t i = 0; i < reach && run.size() < kClaimRun && bytes < kClaimBytes; ++i) {
         const std::shared_ptr<Item>& item = m_planned[i];
-        if (item->state == State::Waiting &&
-            (!helper || item->listedSize >= m_limits.helperMinBytes))
-            return item;
+        if (item->state.load() != State::Waiting) continue;
+        if (helper && item->listedSize < m_limits.helperMinBytes) continue;
+        // A large file goes into a run of its own: the files behind it
+        // should not wait for its read.
+        if (!run.empty() && bytes + item->listedSize > kClaimBytes) break;
+        item->state = State::Claimed;
+        bytes += item->listedSize;
+        run.push_back(item);
     }
-    return nullptr;
+    return run;
 }
 
-// Only a worker that has something to do is woken: a thread switch costs
-// about as much as reading a small file.
-void ReadAhead::wakeWorkers() {
-    if (m_mainIdle && nextFor(false)) m_mainWork.notify_one();
-    if (m_idleHelpers > 0 && nextFor(true)) m_helperWork.notify_all();
+// Only a worker that has something to do is woken. The first one is woken
+// for a run of files: a thread switch costs about as much as reading a
+// small file, and a worker that is ahead of the scan thread would otherwise
+// be woken for every file the scan thread takes. It is woken for less when
+// the scan thread is about to reach a file no worker has begun (a small
+// folder, the end of a big one) or is about to wait. The others are woken
+// for any file they may take.
+void ReadAhead::wakeWorkers(bool scanThreadWaits) {
+    if (!m_mainIdle && m_idleHelpers == 0) return;
+    const size_t reach = std::min(m_planned.size(), m_limits.filesAhead);
+    size_t waiting = 0;
+    size_t helperWaiting = 0;
+    size_t firstWaiting = reach;
+    for (size_t i = 0; i < reach; ++i) {
+        const Item& item = *m_planned[i];
+        if (item.state.load() != State::Waiting) continue;
+        firstWaiting = std::min(firstWaiting, i);
+        ++waiting;
+        helperWaiting += item.listedSize >= m_limits.helperMinBytes;
+    }
+    if (m_mainIdle && waiting > 0 &&
+        (scanThreadWaits || waiting >= kWakeRun || firstWaiting < kWakeRun))
+        m_mainWork.notify_one();
+    if (m_idleHelpers > 0 && helperWaiting > 0) m_helperWork.notify_all();
 }
 
 bool ReadAhead::take(std::u16string_view path, ReadAheadResult& out) {
@@ -81,20 +120,22 @@ bool ReadAhead::take(std::u16string_view path, ReadAheadResult& out) {
                            [&](const auto& item) { return item->path == path; });
     if (it == m_planned.end()) return false;
     std::shared_ptr<Item> item = *it;
+    for (auto passed = m_planned.begin(); passed != it; ++passed) giveUp(**passed);
     m_planned.erase(m_planned.begin(), it + 1);
-    // Not started: opening it here costs no more than waiting for a worker.
-    if (item->state == State::Waiting) {
+    // Not begun: opening it here costs no more than waiting for a worker.
+    if (giveUp(*item)) {
         wakeWorkers();  // a worker may look further ahead now
         return false;
     }
-    m_awaited = item;
-    // A file that is ready waits a moment for the run behind it, never for a
-    // file that is slow to read: it would have been reported first.
-    while (!m_itemDone.wait_for(held, kRunPatience, [&] { return awaitedReady(); })) {
-        if (isFinal(*item)) break;
+    if (!isFinal(item->state.load())) {
+        m_awaited = item;
+        ++m_waiters;
+        wakeWorkers(true);
+        m_itemDone.wait(held, [&] { return awaitedReady(); });
+        --m_waiters;
+        m_awaited.reset();
     }
-    m_awaited.reset();
-    const bool opened = item->state == State::Done;
+    const bool opened = item->state.load() == State::Done;
     if (opened) {
         out = std::move(item->result);
         if (out.hashed) ++m_digestsHandedOver;
@@ -103,33 +144,27 @@ bool ReadAhead::take(std::u16string_view path, ReadAheadResult& out) {
     return opened;
 }
 
-bool ReadAhead::isFinal(const Item& item) {
-    return item.state == State::Done || item.state == State::Failed;
-}
-
 bool ReadAhead::workInReach() const {
     const size_t reach = std::min(m_planned.size(), m_limits.filesAhead);
     for (size_t i = 0; i < reach; ++i)
-        if (!isFinal(*m_planned[i])) return true;
+        if (!isFinal(m_planned[i]->state.load())) return true;
     return false;
 }
 
-// The awaited file is ready, and so are the next few (or no more are on
-// their way): the scan thread is woken once for a run of files rather than
-// once for each, which on a small-file tree saves a thread switch per file.
-bool ReadAhead::awaitedReady() const {
-    if (!m_awaited || !isFinal(*m_awaited)) return false;
-    const size_t run = std::min({m_planned.size(), m_limits.filesAhead, kWakeRun});
-    for (size_t i = 0; i < run; ++i)
-        if (!isFinal(*m_planned[i])) return !workInReach();
-    return true;
-}
+// The scan thread is woken as soon as its file is ready. Waiting for the
+// run behind it as well saved a few thread switches on a small-file tree but
+// left the scan thread, the one that sets the pace, idle at the start of
+// every folder.
+bool ReadAhead::awaitedReady() const { return m_awaited && isFinal(m_awaited->state.load()); }
 
 void ReadAhead::waitForPlanned() {
     if (m_workers.empty()) return;
     std::unique_lock<std::mutex> held(m_lock);
     ++m_planWaiters;
+    ++m_waiters;
+    wakeWorkers(true);
     m_itemDone.wait(held, [&] { return !workInReach(); });
+    --m_waiters;
     --m_planWaiters;
 }
 
@@ -138,36 +173,45 @@ uint64_t ReadAhead::digestsHandedOver() {
     return m_digestsHandedOver;
 }
 
-bool ReadAhead::closing() {
+// A worker publishes a finished file without the lock; only a thread that
+// waits makes it take the lock. The waiter counts itself (under the lock)
+// before it looks at the files, the worker publishes before it looks at the
+// count, so one of the two always sees the other.
+void ReadAhead::finished() {
+    if (m_waiters.load() == 0) return;
     std::lock_guard<std::mutex> guard(m_lock);
-    return m_closing;
+    if (awaitedReady() || (m_planWaiters > 0 && !workInReach())) m_itemDone.notify_all();
 }
 
 void ReadAhead::work(bool helper) {
     std::vector<uint8_t> buffer(m_limits.chunkBytes);
     Md5Hasher hasher;  // one context for all of this worker's files
-    std::unique_lock<std::mutex> held(m_lock);
+    std::condition_variable& wakeUp = helper ? m_helperWork : m_mainWork;
     for (;;) {
-        std::shared_ptr<Item> next;
-        std::condition_variable& wakeUp = helper ? m_helperWork : m_mainWork;
-        while (!m_closing && !(next = nextFor(helper))) {
-            if (helper)
-                ++m_idleHelpers;
-            else
-                m_mainIdle = true;
-            wakeUp.wait(held);
-            if (helper)
-                --m_idleHelpers;
-            else
-                m_mainIdle = false;
+        Run run;
+        {
+            std::unique_lock<std::mutex> held(m_lock);
+            while (!m_closing && (run = claimRun(helper)).empty()) {
+                if (helper)
+                    ++m_idleHelpers;
+                else
+                    m_mainIdle = true;
+                wakeUp.wait(held);
+                if (helper)
+                    --m_idleHelpers;
+                else
+                    m_mainIdle = false;
+            }
+            if (m_closing) return;
         }
-        if (m_closing) return;
-        next->state = State::Reading;
-        held.unlock();
-        const bool opened = readOne(*next, buffer, hasher);
-        held.lock();
-        next->state = opened ? State::Done : State::Failed;
-        if (awaitedReady() || (m_planWaiters > 0 && !workInReach())) m_itemDone.notify_all();
+        for (const std::shared_ptr<Item>& item : run) {
+            State claimed = State::Claimed;
+            // Taken back by the scan thread, or passed by the walk.
+            if (!item->state.compare_exchange_strong(claimed, State::Reading)) continue;
+            const bool opened = readOne(*item, buffer, hasher);
+            item->state = opened ? State::Done : State::Failed;
+            finished();
+        }
     }
 }
 
@@ -197,7 +241,7 @@ bool ReadAhead::readOne(Item& item, std::vector<uint8_t>& buffer, Md5Hasher& has
     // opened, or less when it ends early.
     while (done < before.size) {
         WaitWhilePaused();
-        if (RunFlag() == 0 || closing()) return true;
+        if (RunFlag() == 0 || m_closing) return true;
         const uint32_t want =
             static_cast<uint32_t>(std::min<uint64_t>(buffer.size(), before.size - done));
         uint32_t got = 0;

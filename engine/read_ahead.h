@@ -8,7 +8,7 @@
 // not planned, a failed open, a changed file, a file no worker has started)
 // is opened and read by the scan thread as before.
 #pragma once
-#include <chrono>
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -86,30 +86,41 @@ public:
     static Limits DefaultLimits();
 
 private:
-    enum class State { Waiting, Reading, Done, Failed };
+    // A planned file moves from Waiting to Claimed (a worker put it in its
+    // next run) to Reading and then Done or Failed. The scan thread takes a
+    // file no worker has begun (Waiting or Claimed) back by making it
+    // GivenUp, as it does with the files it passed; a worker that finds its
+    // claim given up leaves the file alone.
+    enum class State { Waiting, Claimed, Reading, Done, Failed, GivenUp };
     struct Item {
         std::u16string path;
         uint64_t listedSize = 0;
         platform::EntryInFolder listed = {};
-        State state = State::Waiting;
-        ReadAheadResult result;
+        std::atomic<State> state{State::Waiting};
+        ReadAheadResult result;  // the worker's until the state is final
     };
+    using Run = std::vector<std::shared_ptr<Item>>;
 
     void work(bool helper);
     // Opens the item's file (false when that fails) and hashes it if it can.
     bool readOne(Item& item, std::vector<uint8_t>& buffer, Md5Hasher& hasher);
-    bool closing();
-    static bool isFinal(const Item& item);
+    // The files a worker reads next, claimed under m_lock: the first waiting
+    // ones within reach, up to kClaimRun of them or kClaimBytes as listed.
+    Run claimRun(bool helper);
+    // After a worker finished a file: wakes whoever waits for it.
+    void finished();
+    static bool isFinal(State state);
+    static bool giveUp(Item& item);  // Waiting or Claimed to GivenUp
     bool workInReach() const;
     bool awaitedReady() const;
-    // The first file within reach a worker of this kind may take, or null.
-    std::shared_ptr<Item> nextFor(bool helper) const;
-    void wakeWorkers();  // with m_lock held
+    void wakeWorkers(bool scanThreadWaits = false);  // with m_lock held
 
-    // Files ready ahead of the awaited one before the scan thread is woken,
-    // and how long a ready file waits for them at most.
+    // Files waiting for a worker before an idle worker is woken.
     static constexpr size_t kWakeRun = 16;
-    static constexpr std::chrono::milliseconds kRunPatience{5};
+    // A worker claims files in runs, so that it takes the lock once for
+    // several small files; a large file is claimed on its own.
+    static constexpr size_t kClaimRun = 8;
+    static constexpr uint64_t kClaimBytes = 64 << 10;
 
     const Limits m_limits;
     std::mutex m_lock;
@@ -120,9 +131,12 @@ private:
     std::condition_variable m_itemDone;  // the scan thread (or a test) waits here
     std::shared_ptr<Item> m_awaited;     // the file the scan thread waits for
     int m_planWaiters = 0;               // threads in waitForPlanned
+    // Set while the scan thread or waitForPlanned waits: only then does a
+    // worker take the lock when it has finished a file.
+    std::atomic<int> m_waiters{0};
     uint64_t m_digestsHandedOver = 0;
     std::deque<std::shared_ptr<Item>> m_planned;  // in walk order
-    bool m_closing = false;
+    std::atomic<bool> m_closing{false};
     std::vector<std::thread> m_workers;
 };
 

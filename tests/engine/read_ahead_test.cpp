@@ -198,3 +198,49 @@ TEST(ReadAhead, AFileChangedAfterItWasHashedIsReadAgain) {
     EXPECT_EQ(CurrentReadAhead()->digestsHandedOver(), 1u) << "handed over, then found stale";
     ReleaseInfectionTable();
 }
+
+// Many files, small and large, taken in walk order while two workers claim
+// them in runs: each take is the very file with its own digest, or nothing,
+// and a file the walk passed is never handed over afterwards.
+TEST(ReadAhead, ATakeInAManyFilePlanIsThatFileOrNothing) {
+    Install install;
+    Recorder recorder;
+    RequestScope running(recorder);
+    std::vector<std::pair<std::u16string, std::string>> files;
+    for (int i = 0; i < 300; ++i) {
+        // Now and then a file over a worker's run of small files.
+        const size_t size = i % 37 == 0 ? 100000 + i : 1 + (i * 131) % 3000;
+        std::string content(size, static_cast<char>('a' + i % 26));
+        content[0] = static_cast<char>(i);
+        files.emplace_back(install.writeFile("many/f" + std::to_string(i) + ".bin", content),
+                           content);
+    }
+    LetFilesSettle();
+    ReadAhead readAhead(Limits(2));
+    size_t planned = 0;
+    size_t handedOver = 0;
+    for (size_t i = 0; i < files.size(); ++i) {
+        // Planned a little at a time, as a walk lists a folder.
+        while (planned < files.size() && planned < i + 40) {
+            std::vector<ReadAhead::Planned> batch;
+            for (size_t end = std::min(files.size(), planned + 10); planned < end; ++planned)
+                batch.push_back({files[planned].first, files[planned].second.size()});
+            readAhead.plan(std::move(batch));
+        }
+        // Now and then the workers get ahead, otherwise the takes race them.
+        if (i % 30 == 0) readAhead.waitForPlanned();
+        if (i % 7 == 3) continue;  // passed by the walk
+        ReadAheadResult result;
+        if (!readAhead.take(files[i].first, result)) continue;
+        ASSERT_TRUE(result.file.isOpen()) << i;
+        if (!result.hashed) continue;
+        ++handedOver;
+        EXPECT_EQ(result.bytes, files[i].second.size()) << i;
+        EXPECT_EQ(DigestText(result), Md5Upper(files[i].second)) << i;
+    }
+    ReadAheadResult result;
+    for (size_t i = 3; i < files.size(); i += 7)
+        EXPECT_FALSE(readAhead.take(files[i].first, result)) << "passed, yet handed over: " << i;
+    EXPECT_EQ(readAhead.digestsHandedOver(), handedOver);
+    EXPECT_GT(handedOver, 0u);
+}
