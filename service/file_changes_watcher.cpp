@@ -88,9 +88,17 @@ void DoFileChangesWatcherThread() {
         // A burst that fills the queue only holds the watch thread back (the
         // kernel keeps what it has not read); the critical line is written
         // by logLoss, when the kernel itself dropped changes.
-        const bool woken = watcher.Wait(std::min(kStopPoll, ScanRecordDueIn()));
+        // The lines of a burst's checks are held and written in one go once
+        // the queue has run dry, before the loop waits: a reader of the log
+        // between bursts sees every line.
+        bool woken = watcher.Wait(std::chrono::milliseconds(0));
+        if (!woken) {
+            releaseServiceLog();
+            woken = watcher.Wait(std::min(kStopPoll, ScanRecordDueIn()));
+        }
         FlushScanRecordIfDue();
         if (!woken) continue;
+        holdServiceLog();
         ChangeNotification change;
         if (!watcher.Next(change)) continue;
         if (debugEnabled()) {
@@ -101,6 +109,7 @@ void DoFileChangesWatcherThread() {
     }
     // The counts of the last checks reach the registry before the service ends.
     FlushScanRecord();
+    releaseServiceLog();
     watcher.Stop();
 }
 

@@ -11,10 +11,10 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "service/scan_record.h"
-#include "service/session_launch.h"
 #include "service/service_host.h"
 #include "service/service_log.h"
 #include "service/service_state.h"
+#include "service/session_launch.h"
 
 namespace ovsvc {
 
@@ -95,7 +95,8 @@ uint32_t GenerateCryptoMd5Buffer(const uint8_t* data, size_t size, const std::u1
             std::memset(state.status.lastInfectedPath, 0, sizeof state.status.lastInfectedPath);
             platform::copy16(state.status.lastInfectedPath, 2048, path);
             ++state.status.filesInfected;
-            logFlush();
+            // A finding is never held back with the lines of a burst.
+            logFlushNow();
             // Published at once, so that the shared record never lags an
             // infection behind.
             (void)UpdateMemoryData();
@@ -165,7 +166,10 @@ bool CheckChangedFile(const std::u16string& path) {
             [](std::u16string_view line) { logText(platform::toAnsi(line)); });
     }
     file = platform::File();
-    logFlush();
+    if (verdict == 1)
+        logFlushNow();
+    else
+        logFlush();
     return true;
 }
 

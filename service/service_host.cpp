@@ -1,7 +1,5 @@
 #include "service/service_host.h"
 
-#include "service/schedule_watcher.h"
-
 #include <cstring>
 
 #include "common/registry_names.h"
@@ -13,6 +11,7 @@
 #include "platform/registry.h"
 #include "platform/scm.h"
 #include "platform/text.h"
+#include "service/schedule_watcher.h"
 #include "service/service_log.h"
 #include "service/service_state.h"
 
@@ -51,7 +50,7 @@ int UpdateMemoryData() {
     // more than the rest of a small file's check.
     if (!state.mapping.isOpen()) {
         logText("UpdateMemoryData handle is null!!!.\n");
-        logFlush();
+        logFlushNow();
         return 0;
     }
     logText("Copy start\n");

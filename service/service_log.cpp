@@ -1,5 +1,6 @@
 #include "service/service_log.h"
 
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -14,8 +15,19 @@ namespace ovsvc {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+// The stream's buffer. Held lines are written out before they would fill
+// it, so that every write the file gets ends on a line end.
+constexpr size_t kLogBufferBytes = 64 * 1024;
+
 std::mutex g_logLock;
 std::FILE* g_log = nullptr;
+size_t g_unwritten = 0;           // bytes in the stream's buffer
+Clock::time_point g_lastWrite{};  // of the stream's buffer to the file
+
+// The calling thread's lines are held (holdServiceLog).
+thread_local bool t_holding = false;
 
 // The service's threads (the watcher loop, the schedule thread) log at the
 // same time, and some lines are written in pieces ("FlipFile: ..." steps, a
@@ -30,13 +42,33 @@ struct PendingLine {
 
 thread_local PendingLine t_pending;
 
+void flushLocked() {
+    if (!g_log) return;
+    std::fflush(g_log);
+    g_unwritten = 0;
+    g_lastWrite = Clock::now();
+}
+
+// A line that reports an error or lost changes is not kept back: whoever
+// reads the log then (or finds it after a crash) sees it.
+bool reportsAFault(std::string_view text) {
+    return text.find("ERROR") != std::string_view::npos ||
+           text.find("CRITICAL") != std::string_view::npos;
+}
+
 void writeLocked(std::string_view text) {
-    if (g_log && !text.empty()) std::fwrite(text.data(), 1, text.size(), g_log);
+    if (!g_log || text.empty()) return;
+    if (g_unwritten + text.size() >= kLogBufferBytes) flushLocked();
+    std::fwrite(text.data(), 1, text.size(), g_log);
+    g_unwritten += text.size();
+    if (!t_holding || reportsAFault(text) || Clock::now() - g_lastWrite >= kLogHoldLimit)
+        flushLocked();
 }
 
 PendingLine::~PendingLine() {
     std::lock_guard<std::mutex> hold(g_logLock);
     writeLocked(text);
+    flushLocked();
 }
 
 void append(std::string_view text) {
@@ -55,12 +87,14 @@ bool openServiceLog() {
     std::lock_guard<std::mutex> hold(g_logLock);
     if (g_log) std::fclose(g_log);
     g_log = nullptr;
+    g_unwritten = 0;
     const std::string host = platform::toHostPath(kServiceLogRelativePath);
     if (host.empty()) return false;
     g_log = std::fopen(host.c_str(), "w+e");
-    // Whole lines reach the file at once, so a reader (or a crash) never
-    // misses what was logged before.
-    if (g_log) std::setvbuf(g_log, nullptr, _IOLBF, 8192);
+    // The stream writes only when told (writeLocked decides when), so that
+    // the lines of a burst go to the file in a few large writes.
+    if (g_log) std::setvbuf(g_log, nullptr, _IOFBF, kLogBufferBytes);
+    g_lastWrite = Clock::now();
     return g_log != nullptr;
 }
 
@@ -70,6 +104,7 @@ void closeServiceLog() {
     t_pending.text.clear();
     if (g_log) std::fclose(g_log);
     g_log = nullptr;
+    g_unwritten = 0;
 }
 
 bool serviceLogOpen() {
@@ -94,7 +129,21 @@ void logText(std::string_view text) { append(text); }
 
 void logFlush() {
     std::lock_guard<std::mutex> hold(g_logLock);
-    if (g_log) std::fflush(g_log);
+    if (g_unwritten == 0) return;
+    if (!t_holding || Clock::now() - g_lastWrite >= kLogHoldLimit) flushLocked();
+}
+
+void logFlushNow() {
+    std::lock_guard<std::mutex> hold(g_logLock);
+    flushLocked();
+}
+
+void holdServiceLog() { t_holding = true; }
+
+void releaseServiceLog() {
+    t_holding = false;
+    std::lock_guard<std::mutex> hold(g_logLock);
+    if (g_unwritten > 0) flushLocked();
 }
 
 bool debugEnabled() {

@@ -5,9 +5,12 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <thread>
+#include <vector>
 
 #include "platform/linux/service_runtime.h"
 #include "platform/process.h"
@@ -276,6 +279,78 @@ TEST(ServiceProcess, ABurstOfFilesIsCheckedWholeWhileOtherProgramsReadTheRecord)
     EXPECT_GT(reads.load(), 0);
     // The burst filled the queue; that loses nothing and is not critical.
     EXPECT_EQ(CountOf(sandbox.log(), "[CRITICAL]"), 0u);
+}
+
+// The lines of a burst's checks, held while the service works through its
+// queue, are all in the file once the queue has run dry, each file's lines
+// whole and together, read by this other process.
+TEST(ServiceProcess, TheLogOfABurstIsCompleteOnceTheQueueRanDry) {
+    ServiceSandbox sandbox;
+    sandbox.setDebug(true);
+    fs::create_directories(sandbox.watched() / "burst");
+    sandbox.startService();
+    constexpr int kFiles = 1500;
+    for (int i = 0; i < kFiles; ++i)
+        WriteText(sandbox.watched() / "burst" / ("f" + std::to_string(i)), std::to_string(i));
+    const std::string expected = std::to_string(kFiles) + "|0|";
+    ASSERT_TRUE(WaitUntil([&] { return sandbox.dataRecord().rfind(expected, 0) == 0; },
+                          std::chrono::seconds(240)))
+        << sandbox.dataRecord();
+    // Nothing is logged after the last check but the schedule thread's line
+    // at the next minute: until then only the flush of the dry queue can
+    // have brought the burst's last lines to the file.
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return CountOf(sandbox.log(), "[INFO] GenerateCryptoMd5Buffer=> end\n") >=
+                   size_t(kFiles);
+        },
+        std::chrono::seconds(10)))
+        << CountOf(sandbox.log(), "[INFO] GenerateCryptoMd5Buffer=> end\n") << " of " << kFiles;
+    // The service thread's lines after the hash list was ready; the schedule
+    // thread's own lines may fall anywhere between them.
+    std::string log;
+    {
+        const std::string whole = sandbox.log();
+        static const std::string kReady = "FlipFile:  file OK...\n";
+        size_t line = whole.find(kReady);
+        ASSERT_NE(line, std::string::npos) << whole;
+        for (line += kReady.size(); line < whole.size();) {
+            const size_t end = std::min(whole.find('\n', line), whole.size() - 1) + 1;
+            const std::string text = whole.substr(line, end - line);
+            if (text.find("SchedProc=>") == std::string::npos &&
+                text.find("DoSchedualWatcherThread=>") == std::string::npos)
+                log += text;
+            line = end;
+        }
+    }
+    static const std::string kAdded = "[DEBUG] Added C:\\burst\\f";
+    std::vector<bool> seen(kFiles, false);
+    size_t at = 0;
+    while (at < log.size()) {
+        if (log.compare(at, kAdded.size(), kAdded) == 0) {
+            const size_t digits = at + kAdded.size();
+            const int i = std::atoi(log.c_str() + digits);
+            ASSERT_TRUE(i >= 0 && i < kFiles && !seen[i]) << log.substr(at, 200);
+            seen[i] = true;
+            const std::string path = "C:\\burst\\f" + std::to_string(i);
+            const std::string block = "[DEBUG] Added " + path + "...OK\nScanning File: " + path +
+                                      "\n[INFO] GenerateCryptoMd5Buffer=> start...\n" + path +
+                                      " [" + Md5Upper(std::to_string(i)) +
+                                      "].UpdateMemoryData start.\nCopy start\nCopy END\n"
+                                      "UpdateMemoryData end.\n"
+                                      "[INFO] GenerateCryptoMd5Buffer=> end\n";
+            ASSERT_EQ(log.compare(at, block.size(), block), 0) << log.substr(at, block.size());
+            at += block.size();
+        } else {
+            // Changes that bring no check (the writes before a file's close).
+            ASSERT_EQ(log.compare(at, 8, "[DEBUG] "), 0) << log.substr(at, 200);
+            const size_t end = log.find("...OK\n", at);
+            ASSERT_NE(end, std::string::npos) << log.substr(at, 200);
+            ASSERT_EQ(log.find('\n', at), end + 5) << log.substr(at, 200);
+            at = end + 6;
+        }
+    }
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), true), kFiles);
 }
 
 }  // namespace
