@@ -8,6 +8,7 @@
 
 #include "common/scan_codes.h"
 #include "engine/engine_internal.h"
+#include "platform/coarse_clock.h"
 #include "platform/message.h"
 #include "platform/text.h"
 
@@ -23,11 +24,20 @@ namespace {
 // - the traces of one call are sent back to back, with nothing the outside
 //   can see in between, so one answer for all of them is the answer the
 //   receiver would have given had its setting changed just after the call;
-//   a change of the setting takes effect at the next call;
+//   a change of the setting takes effect at the next call (a "no" to traces
+//   may be kept a little longer, see below);
 // - every message other than a trace is sent as before, and a receiver
 //   without an interest gets every trace.
 // The pause gate is passed once per call even when nothing is sent, so a
 // pause still stops the scan at its next message.
+//
+// Asking costs a window lookup and the window's call lock, and a scan of
+// small files asks several times a file. So a thread keeps the "no" a trace
+// got for its window, and reuses it for the traces that follow until it
+// sends any other message or the coarse clock ticks on (a few
+// milliseconds): a receiver that turns its traces on gets them from the
+// first trace after its next message, or a tick later. A "yes" is never
+// kept: a receiver that turns traces off is asked again at the next call.
 //
 // A text of this many bytes or more is not sent at all.
 constexpr size_t kMessageBufferBytes = 8192;
@@ -38,20 +48,38 @@ void Deliver(platform::WindowHandle window, uint32_t code, const char16_t* text)
     platform::sendMessage(window, code, text);
 }
 
+struct DeclinedTraces {
+    platform::WindowHandle window = 0;
+    int64_t tick = 0;
+};
+
+thread_local DeclinedTraces t_declined;
+
+// `keep` says whether a "no" may serve the traces that follow.
+bool WindowWantsTraces(platform::WindowHandle window, bool keep) {
+    const int64_t now = platform::coarseMonotonicMs();
+    if (t_declined.window == window && t_declined.tick == now) return false;
+    const bool wanted = platform::windowWantsMessage(window, SCANMSG_DEBUG);
+    t_declined = wanted || !keep ? DeclinedTraces{} : DeclinedTraces{window, now};
+    return wanted;
+}
+
 }  // namespace
 
 bool TracesWanted() {
     ScanRequest* request = CurrentRequest();
     const platform::WindowHandle window = request ? request->hwndNotify : 0;
-    return window != 0 && platform::windowWantsMessage(window, SCANMSG_DEBUG);
+    return window != 0 && WindowWantsTraces(window, true);
 }
 
 int32_t SendOVMsg(int32_t code, const char16_t* format, ...) {
     ScanRequest* request = CurrentRequest();
     const platform::WindowHandle window = request ? request->hwndNotify : 0;
     if (window == 0) return code;
-    const bool traces = platform::windowWantsMessage(window, SCANMSG_DEBUG);
-    if (!traces && code == SCANMSG_DEBUG) {
+    const bool isTrace = code == SCANMSG_DEBUG;
+    if (!isTrace) t_declined = DeclinedTraces{};
+    const bool traces = WindowWantsTraces(window, isTrace);
+    if (!traces && isTrace) {
         WaitWhilePaused();
         return code;
     }

@@ -161,4 +161,17 @@ TEST(SendOVMsg, TracesGoOnlyToAReceiverThatWantsThem) {
     messages = recorder.messages();
     ASSERT_EQ(messages.size(), 9u);
     EXPECT_EQ(messages[7].text, u"a trace of C:\\x.exe");
+
+    // A "no" kept for the traces that follow one another ends with the
+    // next message of another kind.
+    wantTraces = false;
+    SendOVMsg(SCANMSG_DEBUG, u"declined");
+    wantTraces = true;
+    SendOVMsg(SCANMSG_DEBUG, u"maybe");
+    recorder.clear();
+    SendOVMsg(SCANMSG_REPORT_LINE, u"line %d", 2);
+    SendOVMsg(SCANMSG_DEBUG, u"wanted");
+    messages = recorder.messages();
+    ASSERT_EQ(messages.size(), 18u);
+    EXPECT_EQ(messages[9 + 7].text, u"wanted");
 }
