@@ -62,6 +62,27 @@ TEST(HashIndex, RandomTextsAgreeWithSubstringSearch) {
     }
 }
 
+// Digits are read eight bytes at a time: every byte value, at every place
+// of an entry, is a digit exactly when it is one of 0-9 and A-F.
+TEST(HashIndex, EveryByteValueAtEveryPlaceOfAnEntry) {
+    const std::string digits = "0123456789ABCDEF";
+    for (int value = 0; value < 256; ++value) {
+        const char byte = static_cast<char>(value);
+        const bool isDigit = digits.find(byte) != std::string::npos;
+        for (size_t at = 0; at < 32; ++at) {
+            std::string entry = kA;
+            entry[at] = byte;
+            names::HashIndex index;
+            index.build("\n" + entry + "\n");
+            ASSERT_EQ(index.windowCount(), isDigit ? 1u : 0u) << "byte " << value << " at " << at;
+            EXPECT_EQ(index.contains(kA), kA[at] == byte) << "byte " << value << " at " << at;
+            if (isDigit) {
+                EXPECT_TRUE(index.contains(entry));
+            }
+        }
+    }
+}
+
 TEST(HashIndex, OneWindowPerOrdinaryEntry) {
     names::HashIndex index;
     index.build(kA + "\r\n" + kB + "\r\n" + kA + "\r\n");
