@@ -57,10 +57,11 @@ thread_local DeclinedTraces t_declined;
 
 // `keep` says whether a "no" may serve the traces that follow.
 bool WindowWantsTraces(platform::WindowHandle window, bool keep) {
-    const int64_t now = platform::coarseMonotonicMs();
-    if (t_declined.window == window && t_declined.tick == now) return false;
+    if (t_declined.window == window && t_declined.tick == platform::coarseMonotonicMs())
+        return false;
     const bool wanted = platform::windowWantsMessage(window, SCANMSG_DEBUG);
-    t_declined = wanted || !keep ? DeclinedTraces{} : DeclinedTraces{window, now};
+    t_declined = wanted || !keep ? DeclinedTraces{}
+                                 : DeclinedTraces{window, platform::coarseMonotonicMs()};
     return wanted;
 }
 

@@ -120,6 +120,9 @@ TEST_F(ReportLogTest, LineBreaksInsideATextStayInItsLine) {
         {u"FindF: File: c:\\a\r\nb.exe", true, "*** DEBUG *** FindF: File: c:\\a??b.exe\n\r"},
         {u" Hidden process: a\nb\n", false, " Hidden process: a?b\n\n\r"},
         {u" %s %n\n\r", false, " %s %n\n\r\n\r"},
+        // A text that is not ASCII takes the slower conversion; its breaks go too.
+        {u" Infected Generic Malware: c:\\caf\u00e9\nb.exe", false,
+         " Infected Generic Malware: c:\\caf\xc3\xa9?b.exe\n\r"},
     };
     std::string expected = kHeader;
     for (const auto& c : cases) {
