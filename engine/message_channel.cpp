@@ -65,17 +65,21 @@ bool WindowWantsTraces(platform::WindowHandle window, bool keep) {
     return wanted;
 }
 
+// The window of the running request; 0 when there is none.
+platform::WindowHandle RequestWindow() {
+    ScanRequest* request = CurrentRequest();
+    return request ? request->hwndNotify : 0;
+}
+
 }  // namespace
 
 bool TracesWanted() {
-    ScanRequest* request = CurrentRequest();
-    const platform::WindowHandle window = request ? request->hwndNotify : 0;
+    const platform::WindowHandle window = RequestWindow();
     return window != 0 && WindowWantsTraces(window, true);
 }
 
 int32_t SendOVMsg(int32_t code, const char16_t* format, ...) {
-    ScanRequest* request = CurrentRequest();
-    const platform::WindowHandle window = request ? request->hwndNotify : 0;
+    const platform::WindowHandle window = RequestWindow();
     if (window == 0) return code;
     const bool isTrace = code == SCANMSG_DEBUG;
     if (!isTrace) t_declined = DeclinedTraces{};

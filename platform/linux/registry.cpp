@@ -1,8 +1,6 @@
 #include "platform/registry.h"
 #include "platform/coarse_clock.h"
 
-#include <time.h>
-
 #include <unistd.h>
 
 #include <array>
