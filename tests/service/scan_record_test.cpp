@@ -53,7 +53,9 @@ TEST(ScanRecord, ChecksChangeTheRecordAsTheTableSays) {
         EXPECT_EQ(ovsvc::UpdateScanRecord(step.path, step.verdict), 0u);
         // An infection reaches the registry at once; a clean check may be
         // held until the write interval is over.
-        if (step.verdict == 1) EXPECT_EQ(sandbox.dataRecord(), step.expected);
+        if (step.verdict == 1) {
+            EXPECT_EQ(sandbox.dataRecord(), step.expected);
+        }
         ovsvc::FlushScanRecord();
         EXPECT_EQ(sandbox.dataRecord(), step.expected);
         const std::string raw = rawRecord();

@@ -424,7 +424,9 @@ TEST_F(OnlineTest, TheFeedbackOfferComesOnce) {
         platform::RegKey key;
         ASSERT_EQ(platform::RegKey::open(RegRoot::LocalMachine, names::kSettingsKey, key), 0u);
         (void)key.deleteValue(names::kFeedBack);
-        if (c.stored) ASSERT_EQ(WriteFeedBackState(c.value), 0u);
+        if (c.stored) {
+            ASSERT_EQ(WriteFeedBackState(c.value), 0u);
+        }
         ScriptedPrompts prompts;
         EXPECT_EQ(CheckForFreeFeedback(nullptr), c.result) << c.value;
         EXPECT_EQ(prompts.questions().size(), c.shown ? 1u : 0u) << c.value;

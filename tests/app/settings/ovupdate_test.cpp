@@ -526,7 +526,9 @@ TEST_F(UpdaterServiceTest, ARunningServiceIsRestartedAfterAGoodUpdateOnly) {
     };
     for (const auto& c : cases) {
         fs::remove(folder.path() / "logs" / "ovUpdate.log");
-        if (c.running) ASSERT_EQ(service.start({}), 0u) << c.name;
+        if (c.running) {
+            ASSERT_EQ(service.start({}), 0u) << c.name;
+        }
         const ServiceIdentity before = settled();
         ASSERT_EQ(before.state, c.running ? platform::kServiceRunning : platform::kServiceStopped)
             << c.name;
@@ -553,10 +555,11 @@ TEST_F(UpdaterServiceTest, ARunningServiceIsRestartedAfterAGoodUpdateOnly) {
             EXPECT_EQ(log.find("restarted"), std::string::npos) << c.name;
         }
         platform::ServiceStatusProcess status;
-        if (after.state == platform::kServiceRunning)
+        if (after.state == platform::kServiceRunning) {
             ASSERT_EQ(service.control(platform::kServiceControlStop, status), 0u)
                 << c.name << ": the service took no stop control\n"
                 << log;
+        }
     }
 }
 
