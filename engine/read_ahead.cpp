@@ -204,18 +204,34 @@ void ReadAhead::work(bool helper) {
             }
             if (m_closing) return;
         }
-        for (const std::shared_ptr<Item>& item : run) {
+        for (size_t i = 0; i < run.size(); ++i) {
+            Item& item = *run[i];
             State claimed = State::Claimed;
             // Taken back by the scan thread, or passed by the walk.
-            if (!item->state.compare_exchange_strong(claimed, State::Reading)) continue;
-            const bool opened = readOne(*item, buffer, hasher);
-            item->state = opened ? State::Done : State::Failed;
+            if (!item.state.compare_exchange_strong(claimed, State::Reading)) continue;
+            // A walk lists no sizes, so a run may hold a large file: the
+            // files behind it should not wait for its read.
+            const bool opened =
+                readOne(item, buffer, hasher, [&, i] { releaseRest(run, i + 1); });
+            item.state = opened ? State::Done : State::Failed;
             finished();
         }
     }
 }
 
-bool ReadAhead::readOne(Item& item, std::vector<uint8_t>& buffer, Md5Hasher& hasher) {
+void ReadAhead::releaseRest(Run& run, size_t from) {
+    if (from >= run.size()) return;
+    std::lock_guard<std::mutex> guard(m_lock);
+    for (size_t i = from; i < run.size(); ++i) {
+        State claimed = State::Claimed;
+        run[i]->state.compare_exchange_strong(claimed, State::Waiting);
+    }
+    run.resize(from);
+    wakeWorkers();
+}
+
+bool ReadAhead::readOne(Item& item, std::vector<uint8_t>& buffer, Md5Hasher& hasher,
+                        const std::function<void()>& beforeLongRead) {
     // While the scan is paused no file is opened or read, here as there.
     WaitWhilePaused();
     if (RunFlag() == 0) return false;
@@ -234,6 +250,7 @@ bool ReadAhead::readOne(Item& item, std::vector<uint8_t>& buffer, Md5Hasher& has
     // moments could change again unseen (see settledNs).
     if (before.size >= m_limits.maxFileBytes) return true;
     if (before.changedNs > NowNs() - m_limits.settledNs) return true;
+    if (before.size > buffer.size()) beforeLongRead();
 
     if (!hasher.reset()) return true;
     uint64_t done = 0;

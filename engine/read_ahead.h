@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -102,8 +103,15 @@ private:
     using Run = std::vector<std::shared_ptr<Item>>;
 
     void work(bool helper);
-    // Opens the item's file (false when that fails) and hashes it if it can.
-    bool readOne(Item& item, std::vector<uint8_t>& buffer, Md5Hasher& hasher);
+    // Opens the item's file (false when that fails) and hashes it if it can;
+    // calls beforeLongRead once the open shows the file takes more than one
+    // read.
+    bool readOne(Item& item, std::vector<uint8_t>& buffer, Md5Hasher& hasher,
+                 const std::function<void()>& beforeLongRead);
+    // Gives the files of a run from index `from` on back to the other
+    // workers (those still claimed become waiting again) and ends the run
+    // there.
+    void releaseRest(Run& run, size_t from);
     // The files a worker reads next, claimed under m_lock: the first waiting
     // ones within reach, up to kClaimRun of them or kClaimBytes as listed.
     Run claimRun(bool helper);

@@ -208,8 +208,8 @@ TEST(ReadAhead, ATakeInAManyFilePlanIsThatFileOrNothing) {
     RequestScope running(recorder);
     std::vector<std::pair<std::u16string, std::string>> files;
     for (int i = 0; i < 300; ++i) {
-        // Now and then a file over a worker's run of small files.
-        const size_t size = i % 37 == 0 ? 100000 + i : 1 + (i * 131) % 3000;
+        // Now and then a file of more than one read, over a run of small files.
+        const size_t size = i % 37 == 0 ? 300000 + i : 1 + (i * 131) % 3000;
         std::string content(size, static_cast<char>('a' + i % 26));
         content[0] = static_cast<char>(i);
         files.emplace_back(install.writeFile("many/f" + std::to_string(i) + ".bin", content),
@@ -220,11 +220,14 @@ TEST(ReadAhead, ATakeInAManyFilePlanIsThatFileOrNothing) {
     size_t planned = 0;
     size_t handedOver = 0;
     for (size_t i = 0; i < files.size(); ++i) {
-        // Planned a little at a time, as a walk lists a folder.
+        // Planned a little at a time, as a walk lists a folder; every other
+        // batch without sizes, as a walk lists files, so that a worker's run
+        // may hold a large file and give the files behind it back.
         while (planned < files.size() && planned < i + 40) {
             std::vector<ReadAhead::Planned> batch;
+            const bool sized = planned % 20 == 0;
             for (size_t end = std::min(files.size(), planned + 10); planned < end; ++planned)
-                batch.push_back({files[planned].first, files[planned].second.size()});
+                batch.push_back({files[planned].first, sized ? files[planned].second.size() : 0});
             readAhead.plan(std::move(batch));
         }
         // Now and then the workers get ahead, otherwise the takes race them.
