@@ -2,8 +2,11 @@
 // scan, custom folder) hands its files to the file scanner through FindF,
 // with the smart extension filter and the archive hand-off.
 #include <deque>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "common/registry_names.h"
@@ -120,12 +123,63 @@ int32_t IsArchiveExt(char16_t* path) { return endsInOneOf(path, kArchiveExtensio
 
 namespace {
 
+using PlannedPaths = std::unordered_set<std::u16string>;
+
 // Where a sub-folder's walk starts from: the folder it was listed in and
-// its entry there. Null for the folder a walk was asked for.
+// its entry there, and the paths of its files the walk of that folder
+// planned for the read-ahead already. Null for the folder a walk was asked
+// for.
 struct ListedFolder {
     const platform::FolderRef& parent;
     const platform::FindData& entry;
+    const PlannedPaths* plannedAhead = nullptr;
+    // Plans on in the folder above, past this sub-folder: called once all
+    // that is left of this sub-folder's walk is planned.
+    const std::function<void()>* planOnward = nullptr;
 };
+
+// Plans the files a sub-folder's walk begins with (those before its first
+// sub-folder), before the walk gets there: the read-ahead's workers then
+// go on into it while the scan thread finishes the files before it, instead
+// of idling at the end of every folder. The sub-folder is opened as its walk
+// opens it, inside the folder it was listed in and only while it is still
+// the folder the listing saw; nothing is sent. Returns the paths planned,
+// for the sub-folder's walk not to plan them again; what its own listing
+// finds is what it scans, so a folder changed in between costs reads, never
+// a verdict.
+std::shared_ptr<PlannedPaths> planSubFolderAhead(const platform::FolderRef& parent,
+                                                 const platform::FindData& entry,
+                                                 const std::u16string& folder,
+                                                 int32_t scanArchives, ReadAhead& readAhead) {
+    if (RunFlag() == 0 || folder.size() <= 2 || !mayDescendInto(folder)) return nullptr;
+    platform::FindFile find;
+    platform::FindData next;
+    if (platform::FindFile::firstIn(parent, entry, find, next,
+                                    platform::FindFile::Detail::Listing) != 0)
+        return nullptr;
+    const platform::FolderRef opened = find.folder();
+    auto paths = std::make_shared<PlannedPaths>();
+    std::vector<ReadAhead::Planned> planned;
+    for (size_t listed = 0; listed < kListedAhead; ++listed) {
+        const bool dots = next.name == u"." || next.name == u"..";
+        if (isFolderEntry(next) && !dots) break;  // that folder's walk comes first
+        if (!dots) {
+            const std::u16string full = folder + u"\\" + next.name;
+            std::vector<char16_t> lowered(full.begin(), full.end());
+            lowered.push_back(0);
+            // Sub-folders are always walked with the smart filter on.
+            if (willBeRead(next, lowered, 1, scanArchives)) {
+                std::u16string handed = PathToHandOn(full, lowered.data());
+                planned.push_back({handed, next.size, listedIn(opened, next)});
+                paths->insert(std::move(handed));
+            }
+        }
+        if (find.next(next) != 0) break;
+    }
+    find.close();
+    if (!planned.empty()) readAhead.plan(std::move(planned));
+    return paths;
+}
 
 // The walk of one folder (FindF). A sub-folder is opened inside the folder
 // it was listed in, never through a link, and only while it is still the
@@ -155,6 +209,9 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
     struct Listed {
         platform::FindData entry;
         std::u16string handed;  // the path planned for the read-ahead; empty if none
+        // A sub-folder: whether its first files were planned, and their paths.
+        bool plannedAhead = false;
+        std::shared_ptr<PlannedPaths> aheadPaths;
     };
     std::deque<Listed> listed;
     size_t planned = 0;  // entries at the front of listed already planned
@@ -176,7 +233,8 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
         SendOVMsg(SCANMSG_DEBUG, u"FindF: Folder changed since it was listed, not entered: %s",
                   base.c_str());
     const platform::FolderRef opened = find.folder();
-    if (!listingEnded) listed.push_back({std::move(first), {}});
+    if (!listingEnded) listed.push_back({std::move(first), {}, false, nullptr});
+    bool plannedOnward = false;
     auto listAhead = [&] {
         // Listed in batches, so that the workers are woken once per batch
         // rather than once per file.
@@ -184,7 +242,7 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
         while (refill && !listingEnded && listed.size() < kListedAhead) {
             platform::FindData more;
             if (find.next(more) == 0)
-                listed.push_back({std::move(more), {}});
+                listed.push_back({std::move(more), {}, false, nullptr});
             else
                 listingEnded = true;
         }
@@ -197,10 +255,30 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
             // Planned as the path the file scanner will open.
             if (!willBeRead(next.entry, lowered, smart, scanArchives)) continue;
             next.handed = PathToHandOn(full, lowered.data());
+            if (listedFolder && listedFolder->plannedAhead &&
+                listedFolder->plannedAhead->count(next.handed) != 0)
+                continue;  // planned by the walk of the folder above
             paths.push_back({next.handed, next.entry.size, listedIn(opened, next.entry)});
         }
         if (!paths.empty()) readAhead.plan(std::move(paths));
+        // The plan has reached a sub-folder: its first files come next.
+        if (planned < listed.size() && !listed[planned].plannedAhead) {
+            Listed& sub = listed[planned];
+            sub.plannedAhead = true;
+            if (sub.entry.name != u"." && sub.entry.name != u"..")
+                sub.aheadPaths = planSubFolderAhead(
+                    opened, sub.entry, base + std::u16string(joiner) + sub.entry.name,
+                    scanArchives, readAhead);
+        }
+        // All that is left here is planned: what follows this folder in the
+        // walk may be planned too.
+        if (!plannedOnward && listingEnded && planned == listed.size() && listedFolder &&
+            listedFolder->planOnward) {
+            plannedOnward = true;
+            (*listedFolder->planOnward)();
+        }
     };
+    const std::function<void()> planOnward = listAhead;
     for (;;) {
         listAhead();
         if (listed.empty()) break;
@@ -227,7 +305,7 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
             if (mayDescendInto(full)) {
                 SendOVMsg(SCANMSG_DEBUG, u"FindF: Folder: %s", full.c_str());
                 // Sub-folders are always walked with the smart filter on.
-                const ListedFolder sub{opened, entry};
+                const ListedFolder sub{opened, entry, current.aheadPaths.get(), &planOnward};
                 WalkFolder(full.c_str(), 1, &sub);
             } else {
                 SendOVMsg(SCANMSG_DEBUG,

@@ -141,6 +141,10 @@ TEST(ReadAhead, AWalkSendsTheSameMessagesWithOrWithoutIt) {
     install.writeFile("tree/f.scr", large);  // over the limit: never read
     install.writeFile("tree/sub/g.exe", infected);
     install.writeFile("tree/sub/h.pdf", "h");
+    // A folder inside a sub-folder, and files after it: planned on from
+    // each folder's end into what the walk takes next.
+    install.writeFile("tree/sub/deeper/k.exe", "k");
+    install.writeFile("tree/sub/zz.exe", "after the deeper folder");
     install.writeFile("tree/z.xls", "after the sub-folder");
     std::filesystem::create_symlink(install.root() / "tree/a.exe", install.root() / "tree/link.exe");
     for (int i = 0; i < 40; ++i) install.writeFile("tree/many/m" + std::to_string(i) + ".exe",
@@ -196,6 +200,45 @@ TEST(ReadAhead, AFileChangedAfterItWasHashedIsReadAgain) {
     EXPECT_EQ(__ScanFile(path.data(), nullptr), 1);
     EXPECT_EQ(recorder.count(SCANMSG_INFECTED_TICK), 1u);
     EXPECT_EQ(CurrentReadAhead()->digestsHandedOver(), 1u) << "handed over, then found stale";
+    ReleaseInfectionTable();
+}
+
+// The workers read on into the sub-folder the walk takes next while the
+// scan thread is still at the files before it; what the walk scans there is
+// what that folder holds when the walk gets there.
+TEST(ReadAhead, TheNextSubFolderIsReadAheadYetScannedAsTheWalkFindsIt) {
+    Install install;
+    const std::string gone = "known bad, removed before its folder's turn";
+    const std::string turned = "known bad, written before its folder's turn";
+    install.writeDatabase(Md5Upper(gone) + "\r\n" + Md5Upper(turned) + "\r\n");
+    install.writeFile("tree/a.exe", "before the sub-folder");
+    install.writeFile("tree/sub/gone.exe", gone);
+    install.writeFile("tree/sub/ok.exe", "clean when it was read ahead");
+    const std::u16string tree = platform::toWindowsPath((install.root() / "tree").string());
+    LetFilesSettle();
+
+    Recorder recorder;
+    RequestScope scope(recorder);
+    ASSERT_EQ(LoadDbFileData(), 1);
+    UnscrambleDbText();
+    ASSERT_TRUE(AllocateInfectionTable());
+    ReadAheadScope readAhead(Limits(2));
+    const std::u16string before = u"FindF: File: " + tree + u"\\a.exe";
+    recorder.onMessage([&](uint32_t code, const std::u16string& text) {
+        if (code != SCANMSG_DEBUG || text != before) return;
+        // Every file planned so far is read; then the sub-folder changes.
+        CurrentReadAhead()->waitForPlanned();
+        std::filesystem::remove(install.root() / "tree/sub/gone.exe");
+        Rewrite(install.root() / "tree/sub/ok.exe", turned);
+    });
+    EXPECT_EQ(FindF(tree.c_str(), 1), 1);  // the files of the folder asked for
+    // ok.exe's digest, made before the walk entered its folder, was handed
+    // over and found stale (a file just written is never read by a worker).
+    EXPECT_EQ(CurrentReadAhead()->digestsHandedOver(), 2u);
+    const std::vector<std::u16string> lines = recorder.texts(SCANMSG_REPORT_LINE);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find(u"ok.exe"), std::u16string::npos);
+    EXPECT_TRUE(recorder.contains(SCANMSG_DEBUG, u"FindF return 1 files had been scanned"));
     ReleaseInfectionTable();
 }
 
