@@ -234,7 +234,6 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
                   base.c_str());
     const platform::FolderRef opened = find.folder();
     if (!listingEnded) listed.push_back({std::move(first), {}, false, nullptr});
-    bool plannedOnward = false;
     auto listAhead = [&] {
         // Listed in batches, so that the workers are woken once per batch
         // rather than once per file.
@@ -261,8 +260,10 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
             paths.push_back({next.handed, next.entry.size, listedIn(opened, next.entry)});
         }
         if (!paths.empty()) readAhead.plan(std::move(paths));
-        // The plan has reached a sub-folder: its first files come next.
-        if (planned < listed.size() && !listed[planned].plannedAhead) {
+        // The plan has reached a sub-folder: its first files come next
+        // (once the workers have room for them: asked again next time).
+        if (planned < listed.size() && !listed[planned].plannedAhead &&
+            !readAhead.aheadIsFull()) {
             Listed& sub = listed[planned];
             sub.plannedAhead = true;
             if (sub.entry.name != u"." && sub.entry.name != u"..")
@@ -271,12 +272,10 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
                     scanArchives, readAhead);
         }
         // All that is left here is planned: what follows this folder in the
-        // walk may be planned too.
-        if (!plannedOnward && listingEnded && planned == listed.size() && listedFolder &&
-            listedFolder->planOnward) {
-            plannedOnward = true;
+        // walk may be planned too. Asked each time, as room may have come
+        // since; it plans nothing twice.
+        if (listingEnded && planned == listed.size() && listedFolder && listedFolder->planOnward)
             (*listedFolder->planOnward)();
-        }
     };
     const std::function<void()> planOnward = listAhead;
     for (;;) {

@@ -168,6 +168,11 @@ void ReadAhead::waitForPlanned() {
     --m_planWaiters;
 }
 
+bool ReadAhead::aheadIsFull() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_planned.size() >= m_limits.filesAhead;
+}
+
 uint64_t ReadAhead::digestsHandedOver() {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_digestsHandedOver;

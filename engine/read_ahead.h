@@ -83,6 +83,10 @@ public:
     // Files handed to the scan thread with a digest, since construction.
     uint64_t digestsHandedOver();
 
+    // Whether the files planned and not yet taken fill what the workers may
+    // reach: a walk need not plan further ahead for now.
+    bool aheadIsFull();
+
     // Limits for this machine: one worker per core (up to four).
     static Limits DefaultLimits();
 
