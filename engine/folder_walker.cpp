@@ -123,47 +123,52 @@ int32_t IsArchiveExt(char16_t* path) { return endsInOneOf(path, kArchiveExtensio
 
 namespace {
 
-using PlannedPaths = std::unordered_set<std::u16string>;
+// A sub-folder listed before its walk got there, so that its first files
+// could be planned for the read-ahead: its listing, open and read up to its
+// first sub-folder (those entries kept, in order), and the paths planned.
+struct ListedAhead {
+    platform::FindFile find;
+    std::deque<platform::FindData> entries;
+    bool ended = false;
+    std::unordered_set<std::u16string> planned;
+};
 
 // Where a sub-folder's walk starts from: the folder it was listed in and
-// its entry there, and the paths of its files the walk of that folder
-// planned for the read-ahead already. Null for the folder a walk was asked
-// for.
+// its entry there, and its listing when the walk of that folder made it
+// ahead. Null for the folder a walk was asked for.
 struct ListedFolder {
     const platform::FolderRef& parent;
     const platform::FindData& entry;
-    const PlannedPaths* plannedAhead = nullptr;
+    ListedAhead* ahead = nullptr;
     // Plans on in the folder above, past this sub-folder: called once all
     // that is left of this sub-folder's walk is planned.
     const std::function<void()>* planOnward = nullptr;
 };
 
-// Plans the files a sub-folder's walk begins with (those before its first
-// sub-folder), before the walk gets there: the read-ahead's workers then
-// go on into it while the scan thread finishes the files before it, instead
-// of idling at the end of every folder. The sub-folder is opened as its walk
-// opens it, inside the folder it was listed in and only while it is still
-// the folder the listing saw; nothing is sent. Returns the paths planned,
-// for the sub-folder's walk not to plan them again; what its own listing
-// finds is what it scans, so a folder changed in between costs reads, never
-// a verdict.
-std::shared_ptr<PlannedPaths> planSubFolderAhead(const platform::FolderRef& parent,
-                                                 const platform::FindData& entry,
-                                                 const std::u16string& folder,
-                                                 int32_t scanArchives, ReadAhead& readAhead) {
+// Lists a sub-folder before the walk gets there and plans the files its
+// walk begins with (those before its first sub-folder): the read-ahead's
+// workers then go on into it while the scan thread finishes the files
+// before it, instead of idling at the end of every folder. The sub-folder is
+// opened as its walk would open it, inside the folder it was listed in and
+// only while it is still the folder that listing saw, and its walk goes on
+// with this listing; nothing is sent. Null when it is not to be entered or
+// does not open: its walk then opens it itself, and says why.
+std::unique_ptr<ListedAhead> listSubFolderAhead(const platform::FolderRef& parent,
+                                                const platform::FindData& entry,
+                                                const std::u16string& folder,
+                                                int32_t scanArchives, ReadAhead& readAhead) {
     if (RunFlag() == 0 || folder.size() <= 2 || !mayDescendInto(folder)) return nullptr;
-    platform::FindFile find;
+    auto ahead = std::make_unique<ListedAhead>();
     platform::FindData next;
-    if (platform::FindFile::firstIn(parent, entry, find, next,
+    if (platform::FindFile::firstIn(parent, entry, ahead->find, next,
                                     platform::FindFile::Detail::Listing) != 0)
         return nullptr;
-    const platform::FolderRef opened = find.folder();
-    auto paths = std::make_shared<PlannedPaths>();
+    const platform::FolderRef opened = ahead->find.folder();
     std::vector<ReadAhead::Planned> planned;
-    for (size_t listed = 0; listed < kListedAhead; ++listed) {
+    for (;;) {
         const bool dots = next.name == u"." || next.name == u"..";
-        if (isFolderEntry(next) && !dots) break;  // that folder's walk comes first
-        if (!dots) {
+        const bool subFolder = isFolderEntry(next) && !dots;
+        if (!dots && !subFolder) {
             const std::u16string full = folder + u"\\" + next.name;
             std::vector<char16_t> lowered(full.begin(), full.end());
             lowered.push_back(0);
@@ -171,14 +176,21 @@ std::shared_ptr<PlannedPaths> planSubFolderAhead(const platform::FolderRef& pare
             if (willBeRead(next, lowered, 1, scanArchives)) {
                 std::u16string handed = PathToHandOn(full, lowered.data());
                 planned.push_back({handed, next.size, listedIn(opened, next)});
-                paths->insert(std::move(handed));
+                ahead->planned.insert(std::move(handed));
             }
         }
-        if (find.next(next) != 0) break;
+        ahead->entries.push_back(std::move(next));
+        // That sub-folder's walk comes first; the listing is read in
+        // batches, as the walk reads it.
+        if (subFolder || ahead->entries.size() >= kListedAhead) break;
+        next = platform::FindData{};
+        if (ahead->find.next(next) != 0) {
+            ahead->ended = true;
+            break;
+        }
     }
-    find.close();
     if (!planned.empty()) readAhead.plan(std::move(planned));
-    return paths;
+    return ahead;
 }
 
 // The walk of one folder (FindF). A sub-folder is opened inside the folder
@@ -209,9 +221,9 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
     struct Listed {
         platform::FindData entry;
         std::u16string handed;  // the path planned for the read-ahead; empty if none
-        // A sub-folder: whether its first files were planned, and their paths.
-        bool plannedAhead = false;
-        std::shared_ptr<PlannedPaths> aheadPaths;
+        // A sub-folder: whether it was listed ahead, and that listing.
+        bool listedAhead = false;
+        std::unique_ptr<ListedAhead> ahead;
     };
     std::deque<Listed> listed;
     size_t planned = 0;  // entries at the front of listed already planned
@@ -223,17 +235,30 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
     // each one at listing time would only cost a system call. A file removed
     // after the listing is counted and fails to open, as on Windows.
     const platform::FindFile::Detail detail = platform::FindFile::Detail::Listing;
-    const uint32_t started =
-        listedFolder ? platform::FindFile::firstIn(listedFolder->parent, listedFolder->entry, find,
-                                                   first, detail)
-                     : platform::FindFile::first(pattern, find, first, detail);
-    bool listingEnded = started != 0;
+    ListedAhead* const ahead = listedFolder ? listedFolder->ahead : nullptr;
+    uint32_t started = 0;
+    if (ahead) {
+        // Listed already, while the walk was in the folder above.
+        find = std::move(ahead->find);
+    } else {
+        started = listedFolder ? platform::FindFile::firstIn(listedFolder->parent,
+                                                             listedFolder->entry, find, first,
+                                                             detail)
+                               : platform::FindFile::first(pattern, find, first, detail);
+    }
+    bool listingEnded = ahead ? ahead->ended : started != 0;
     if (listedFolder &&
         (started == platform::kErrorAccessDenied || started == platform::kErrorCantResolveFilename))
         SendOVMsg(SCANMSG_DEBUG, u"FindF: Folder changed since it was listed, not entered: %s",
                   base.c_str());
     const platform::FolderRef opened = find.folder();
-    if (!listingEnded) listed.push_back({std::move(first), {}, false, nullptr});
+    if (ahead) {
+        for (platform::FindData& entry : ahead->entries)
+            listed.push_back({std::move(entry), {}, false, nullptr});
+        ahead->entries.clear();
+    } else if (!listingEnded) {
+        listed.push_back({std::move(first), {}, false, nullptr});
+    }
     auto listAhead = [&] {
         // Listed in batches, so that the workers are woken once per batch
         // rather than once per file.
@@ -254,20 +279,19 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
             // Planned as the path the file scanner will open.
             if (!willBeRead(next.entry, lowered, smart, scanArchives)) continue;
             next.handed = PathToHandOn(full, lowered.data());
-            if (listedFolder && listedFolder->plannedAhead &&
-                listedFolder->plannedAhead->count(next.handed) != 0)
+            if (ahead && ahead->planned.count(next.handed) != 0)
                 continue;  // planned by the walk of the folder above
             paths.push_back({next.handed, next.entry.size, listedIn(opened, next.entry)});
         }
         if (!paths.empty()) readAhead.plan(std::move(paths));
         // The plan has reached a sub-folder: its first files come next
         // (once the workers have room for them: asked again next time).
-        if (planned < listed.size() && !listed[planned].plannedAhead &&
+        if (planned < listed.size() && !listed[planned].listedAhead &&
             !readAhead.aheadIsFull()) {
             Listed& sub = listed[planned];
-            sub.plannedAhead = true;
+            sub.listedAhead = true;
             if (sub.entry.name != u"." && sub.entry.name != u"..")
-                sub.aheadPaths = planSubFolderAhead(
+                sub.ahead = listSubFolderAhead(
                     opened, sub.entry, base + std::u16string(joiner) + sub.entry.name,
                     scanArchives, readAhead);
         }
@@ -304,7 +328,7 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
             if (mayDescendInto(full)) {
                 SendOVMsg(SCANMSG_DEBUG, u"FindF: Folder: %s", full.c_str());
                 // Sub-folders are always walked with the smart filter on.
-                const ListedFolder sub{opened, entry, current.aheadPaths.get(), &planOnward};
+                const ListedFolder sub{opened, entry, current.ahead.get(), &planOnward};
                 WalkFolder(full.c_str(), 1, &sub);
             } else {
                 SendOVMsg(SCANMSG_DEBUG,

@@ -203,13 +203,16 @@ TEST(ReadAhead, AFileChangedAfterItWasHashedIsReadAgain) {
     ReleaseInfectionTable();
 }
 
-// The workers read on into the sub-folder the walk takes next while the
-// scan thread is still at the files before it; what the walk scans there is
-// what that folder holds when the walk gets there.
-TEST(ReadAhead, TheNextSubFolderIsReadAheadYetScannedAsTheWalkFindsIt) {
+// A sub-folder is listed, and its first files read ahead, while the walk
+// is still at the files before it: the workers go on into it instead of
+// waiting for the walk. It is listed once, then; what changes in it after
+// that follows the rules for a file changed after its folder was listed: a
+// file removed once a worker has it open is read as it was when opened, a
+// file rewritten since it was read is read again, a file added is not seen.
+TEST(ReadAhead, ASubFolderIsListedAndReadAheadWhileTheWalkIsAboveIt) {
     Install install;
-    const std::string gone = "known bad, removed before its folder's turn";
-    const std::string turned = "known bad, written before its folder's turn";
+    const std::string gone = "known bad, removed after it was read ahead";
+    const std::string turned = "known bad, written after it was read ahead";
     install.writeDatabase(Md5Upper(gone) + "\r\n" + Md5Upper(turned) + "\r\n");
     install.writeFile("tree/a.exe", "before the sub-folder");
     install.writeFile("tree/sub/gone.exe", gone);
@@ -230,15 +233,18 @@ TEST(ReadAhead, TheNextSubFolderIsReadAheadYetScannedAsTheWalkFindsIt) {
         CurrentReadAhead()->waitForPlanned();
         std::filesystem::remove(install.root() / "tree/sub/gone.exe");
         Rewrite(install.root() / "tree/sub/ok.exe", turned);
+        install.writeFile("tree/sub/new.exe", gone);
     });
     EXPECT_EQ(FindF(tree.c_str(), 1), 1);  // the files of the folder asked for
-    // ok.exe's digest, made before the walk entered its folder, was handed
-    // over and found stale (a file just written is never read by a worker).
-    EXPECT_EQ(CurrentReadAhead()->digestsHandedOver(), 2u);
+    // Both of the sub-folder's files were read before the walk entered it;
+    // ok.exe's digest was then found stale (a file just written is never
+    // read by a worker).
+    EXPECT_EQ(CurrentReadAhead()->digestsHandedOver(), 3u);
     const std::vector<std::u16string> lines = recorder.texts(SCANMSG_REPORT_LINE);
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_NE(lines[0].find(u"ok.exe"), std::u16string::npos);
-    EXPECT_TRUE(recorder.contains(SCANMSG_DEBUG, u"FindF return 1 files had been scanned"));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find(u"gone.exe"), std::u16string::npos) << "read as it was when opened";
+    EXPECT_NE(lines[1].find(u"ok.exe"), std::u16string::npos) << "read again";
+    EXPECT_TRUE(recorder.contains(SCANMSG_DEBUG, u"FindF return 2 files had been scanned"));
     ReleaseInfectionTable();
 }
 
