@@ -39,6 +39,14 @@ void Rewrite(const std::filesystem::path& file, const std::string& content) {
     std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
 }
 
+// The installation's database loaded and the infection table ready, as a
+// scan run has them before its walk.
+void PrepareScanRun() {
+    ASSERT_EQ(LoadDbFileData(), 1);
+    UnscrambleDbText();
+    ASSERT_TRUE(AllocateInfectionTable());
+}
+
 }  // namespace
 
 TEST(ReadAhead, HandsOverTheOpenFileWithItsDigest) {
@@ -189,9 +197,7 @@ TEST(ReadAhead, AFileChangedAfterItWasHashedIsReadAgain) {
 
     Recorder recorder;
     RequestScope scope(recorder);
-    ASSERT_EQ(LoadDbFileData(), 1);
-    UnscrambleDbText();
-    ASSERT_TRUE(AllocateInfectionTable());
+    ASSERT_NO_FATAL_FAILURE(PrepareScanRun());
     ReadAheadScope readAhead(Limits(1));
     CurrentReadAhead()->plan({{path, before.size()}});
     CurrentReadAhead()->waitForPlanned();
@@ -222,9 +228,7 @@ TEST(ReadAhead, ASubFolderIsListedAndReadAheadWhileTheWalkIsAboveIt) {
 
     Recorder recorder;
     RequestScope scope(recorder);
-    ASSERT_EQ(LoadDbFileData(), 1);
-    UnscrambleDbText();
-    ASSERT_TRUE(AllocateInfectionTable());
+    ASSERT_NO_FATAL_FAILURE(PrepareScanRun());
     ReadAheadScope readAhead(Limits(2));
     const std::u16string before = u"FindF: File: " + tree + u"\\a.exe";
     recorder.onMessage([&](uint32_t code, const std::u16string& text) {
