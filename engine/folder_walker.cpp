@@ -6,7 +6,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "common/registry_names.h"
@@ -123,15 +122,41 @@ int32_t IsArchiveExt(char16_t* path) { return endsInOneOf(path, kArchiveExtensio
 
 namespace {
 
+struct ListedAhead;
+
+// An entry listed but not yet walked.
+struct Listed {
+    explicit Listed(platform::FindData listed) : entry(std::move(listed)) {}
+    platform::FindData entry;
+    std::u16string handed;  // the path planned for the read-ahead; empty if none
+    bool weighed = false;   // whether the read-ahead is to read it is decided
+    // A sub-folder: whether it was listed ahead, and that listing.
+    bool listedAhead = false;
+    std::unique_ptr<ListedAhead> ahead;
+};
+
 // A sub-folder listed before its walk got there, so that its first files
 // could be planned for the read-ahead: its listing, open and read up to its
-// first sub-folder (those entries kept, in order), and the paths planned.
+// first sub-folder, with those entries (weighed) in order.
 struct ListedAhead {
     platform::FindFile find;
-    std::deque<platform::FindData> entries;
+    std::deque<Listed> entries;
     bool ended = false;
-    std::unordered_set<std::u16string> planned;
 };
+
+// Decides whether the walk will hand a listed file on, so that the
+// read-ahead is to read it, with the walk's own tests; sets the path it is
+// handed on as when it will. `full` is its path.
+bool weighForPlan(Listed& listed, const std::u16string& full, int32_t smart,
+                  int32_t scanArchives) {
+    listed.weighed = true;
+    std::vector<char16_t> lowered(full.begin(), full.end());
+    lowered.push_back(0);
+    if (!willBeRead(listed.entry, lowered, smart, scanArchives)) return false;
+    // Planned as the path the file scanner will open.
+    listed.handed = PathToHandOn(full, lowered.data());
+    return true;
+}
 
 // Where a sub-folder's walk starts from: the folder it was listed in and
 // its entry there, and its listing when the walk of that folder made it
@@ -168,18 +193,12 @@ std::unique_ptr<ListedAhead> listSubFolderAhead(const platform::FolderRef& paren
     for (;;) {
         const bool dots = next.name == u"." || next.name == u"..";
         const bool subFolder = isFolderEntry(next) && !dots;
-        if (!dots && !subFolder) {
-            const std::u16string full = folder + u"\\" + next.name;
-            std::vector<char16_t> lowered(full.begin(), full.end());
-            lowered.push_back(0);
-            // Sub-folders are always walked with the smart filter on.
-            if (willBeRead(next, lowered, 1, scanArchives)) {
-                std::u16string handed = PathToHandOn(full, lowered.data());
-                planned.push_back({handed, next.size, listedIn(opened, next)});
-                ahead->planned.insert(std::move(handed));
-            }
-        }
-        ahead->entries.push_back(std::move(next));
+        Listed listed(std::move(next));
+        // Sub-folders are always walked with the smart filter on.
+        if (!dots && !subFolder &&
+            weighForPlan(listed, folder + u"\\" + listed.entry.name, 1, scanArchives))
+            planned.push_back({listed.handed, listed.entry.size, listedIn(opened, listed.entry)});
+        ahead->entries.push_back(std::move(listed));
         // That sub-folder's walk comes first; the listing is read in
         // batches, as the walk reads it.
         if (subFolder || ahead->entries.size() >= kListedAhead) break;
@@ -216,15 +235,9 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
     ReadAheadScope readAheadScope;
     ReadAhead& readAhead = *CurrentReadAhead();
     // The entries listed but not yet walked. Those before the next
-    // sub-folder are planned for the read-ahead; the files after it come
-    // only once that sub-folder's whole tree has been walked.
-    struct Listed {
-        platform::FindData entry;
-        std::u16string handed;  // the path planned for the read-ahead; empty if none
-        // A sub-folder: whether it was listed ahead, and that listing.
-        bool listedAhead = false;
-        std::unique_ptr<ListedAhead> ahead;
-    };
+    // sub-folder are planned for the read-ahead, then the first files of
+    // that sub-folder; the files after it come once all of its walk is
+    // planned.
     std::deque<Listed> listed;
     size_t planned = 0;  // entries at the front of listed already planned
     platform::FindFile find;
@@ -252,13 +265,10 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
         SendOVMsg(SCANMSG_DEBUG, u"FindF: Folder changed since it was listed, not entered: %s",
                   base.c_str());
     const platform::FolderRef opened = find.folder();
-    if (ahead) {
-        for (platform::FindData& entry : ahead->entries)
-            listed.push_back({std::move(entry), {}, false, nullptr});
-        ahead->entries.clear();
-    } else if (!listingEnded) {
-        listed.push_back({std::move(first), {}, false, nullptr});
-    }
+    if (ahead)
+        listed = std::move(ahead->entries);
+    else if (!listingEnded)
+        listed.emplace_back(std::move(first));
     auto listAhead = [&] {
         // Listed in batches, so that the workers are woken once per batch
         // rather than once per file.
@@ -266,22 +276,17 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
         while (refill && !listingEnded && listed.size() < kListedAhead) {
             platform::FindData more;
             if (find.next(more) == 0)
-                listed.push_back({std::move(more), {}, false, nullptr});
+                listed.emplace_back(std::move(more));
             else
                 listingEnded = true;
         }
         std::vector<ReadAhead::Planned> paths;
         for (; planned < listed.size() && !isFolderEntry(listed[planned].entry); ++planned) {
             Listed& next = listed[planned];
-            const std::u16string full = base + std::u16string(joiner) + next.entry.name;
-            std::vector<char16_t> lowered(full.begin(), full.end());
-            lowered.push_back(0);
-            // Planned as the path the file scanner will open.
-            if (!willBeRead(next.entry, lowered, smart, scanArchives)) continue;
-            next.handed = PathToHandOn(full, lowered.data());
-            if (ahead && ahead->planned.count(next.handed) != 0)
-                continue;  // planned by the walk of the folder above
-            paths.push_back({next.handed, next.entry.size, listedIn(opened, next.entry)});
+            if (next.weighed) continue;  // by the walk of the folder above
+            if (weighForPlan(next, base + std::u16string(joiner) + next.entry.name, smart,
+                             scanArchives))
+                paths.push_back({next.handed, next.entry.size, listedIn(opened, next.entry)});
         }
         if (!paths.empty()) readAhead.plan(std::move(paths));
         // The plan has reached a sub-folder: its first files come next

@@ -216,8 +216,7 @@ void ReadAhead::work(bool helper) {
             if (!item.state.compare_exchange_strong(claimed, State::Reading)) continue;
             // A walk lists no sizes, so a run may hold a large file: the
             // files behind it should not wait for its read.
-            const bool opened =
-                readOne(item, buffer, hasher, [&, i] { releaseRest(run, i + 1); });
+            const bool opened = readOne(run, i, buffer, hasher);
             item.state = opened ? State::Done : State::Failed;
             finished();
         }
@@ -235,8 +234,9 @@ void ReadAhead::releaseRest(Run& run, size_t from) {
     wakeWorkers();
 }
 
-bool ReadAhead::readOne(Item& item, std::vector<uint8_t>& buffer, Md5Hasher& hasher,
-                        const std::function<void()>& beforeLongRead) {
+bool ReadAhead::readOne(Run& run, size_t index, std::vector<uint8_t>& buffer,
+                        Md5Hasher& hasher) {
+    Item& item = *run[index];
     // While the scan is paused no file is opened or read, here as there.
     WaitWhilePaused();
     if (RunFlag() == 0) return false;
@@ -255,7 +255,7 @@ bool ReadAhead::readOne(Item& item, std::vector<uint8_t>& buffer, Md5Hasher& has
     // moments could change again unseen (see settledNs).
     if (before.size >= m_limits.maxFileBytes) return true;
     if (before.changedNs > NowNs() - m_limits.settledNs) return true;
-    if (before.size > buffer.size()) beforeLongRead();
+    if (before.size > buffer.size()) releaseRest(run, index + 1);
 
     if (!hasher.reset()) return true;
     uint64_t done = 0;

@@ -13,7 +13,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -107,11 +106,10 @@ private:
     using Run = std::vector<std::shared_ptr<Item>>;
 
     void work(bool helper);
-    // Opens the item's file (false when that fails) and hashes it if it can;
-    // calls beforeLongRead once the open shows the file takes more than one
-    // read.
-    bool readOne(Item& item, std::vector<uint8_t>& buffer, Md5Hasher& hasher,
-                 const std::function<void()>& beforeLongRead);
+    // Opens the file of run[index] (false when that fails) and hashes it if
+    // it can; once the open shows it takes more than one read, the files
+    // behind it in the run are given back first.
+    bool readOne(Run& run, size_t index, std::vector<uint8_t>& buffer, Md5Hasher& hasher);
     // Gives the files of a run from index `from` on back to the other
     // workers (those still claimed become waiting again) and ends the run
     // there.
