@@ -8,6 +8,10 @@
 #include <new>
 #include <thread>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace names {
 
 namespace {
@@ -26,6 +30,31 @@ constexpr std::array<uint8_t, 256> kDigitValue = [] {
 }();
 
 bool isDigit(char c) { return kDigitValue[static_cast<uint8_t>(c)] != 0xFF; }
+
+#if defined(__SSE2__)
+
+// 16 digits to 64 bits, all sixteen bytes at once (the index reads a
+// million entries at every scan); false when any byte is not a digit.
+inline bool packHalf(const char* digits, uint64_t& out) {
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(digits));
+    // Bytes of 128 and above compare as negative: never a digit.
+    const __m128i decimal = _mm_and_si128(_mm_cmpgt_epi8(c, _mm_set1_epi8('0' - 1)),
+                                          _mm_cmplt_epi8(c, _mm_set1_epi8('9' + 1)));
+    const __m128i letter = _mm_and_si128(_mm_cmpgt_epi8(c, _mm_set1_epi8('A' - 1)),
+                                         _mm_cmplt_epi8(c, _mm_set1_epi8('F' + 1)));
+    const bool ok = _mm_movemask_epi8(_mm_or_si128(decimal, letter)) == 0xFFFF;
+    // '0'-'9' to 0-9 and 'A'-'F' to 10-15 ('A' is seven past '9' + 1).
+    const __m128i value = _mm_sub_epi8(_mm_sub_epi8(c, _mm_set1_epi8('0')),
+                                       _mm_and_si128(letter, _mm_set1_epi8(7)));
+    // Each 16-bit lane holds a digit pair, the first digit in its low byte.
+    const __m128i pairs = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(value, _mm_set1_epi16(0xFF)), 4),
+                                       _mm_srli_epi16(value, 8));
+    const uint64_t bytes = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_packus_epi16(pairs, pairs)));
+    out = std::endian::native == std::endian::little ? __builtin_bswap64(bytes) : bytes;
+    return ok;
+}
+
+#else
 
 // Eight characters as a number whose top byte is the first character.
 uint64_t loadBigEndian(const char* bytes) {
@@ -46,9 +75,9 @@ constexpr uint64_t bytesBetween(uint64_t word, uint64_t above, uint64_t below) {
     return (kEachByte * (127 + below) - low) & ~word & (low + kEachByte * (127 - above)) & kHighBits;
 }
 
-// Eight digits to 32 bits, all eight bytes at once (the index reads a
-// million entries at every scan); false when any byte is not a digit.
-bool packEight(const char* digits, uint64_t& out) {
+// Eight digits to 32 bits, all eight bytes at once; false when any byte is
+// not a digit.
+inline bool packEight(const char* digits, uint64_t& out) {
     const uint64_t word = loadBigEndian(digits);
     const uint64_t digitBytes = bytesBetween(word, '0' - 1, '9' + 1) | bytesBetween(word, 'A' - 1, 'F' + 1);
     // '0'-'9' keep their low four bits; 'A'-'F' (bit 6 set) gain nine.
@@ -61,18 +90,20 @@ bool packEight(const char* digits, uint64_t& out) {
 }
 
 // 16 digits to 64 bits; false when any character is not a digit.
-bool packHalf(const char* digits, uint64_t& out) {
+inline bool packHalf(const char* digits, uint64_t& out) {
     uint64_t first = 0, second = 0;
     const bool ok = packEight(digits, first) & packEight(digits + 8, second);
     out = (first << 32) | second;
     return ok;
 }
 
+#endif
+
 // 32 uppercase hex digits to a key. Windows starting at an odd digit do not
 // fall on byte boundaries; they are packed from the digits directly, so two
 // keys are equal only when their digits are.
-bool packDigits(const char* digits, HashIndex::Key& key) {
-    return packHalf(digits, key.high) && packHalf(digits + 16, key.low);
+inline bool packDigits(const char* digits, HashIndex::Key& key) {
+    return packHalf(digits, key.high) & packHalf(digits + 16, key.low);
 }
 
 // Below this many bytes of text an index is built on one thread: starting a
@@ -99,56 +130,6 @@ void inTwoHalves(size_t count, size_t split, Work work) {
     }
     second.join();
     if (outOfMemory) throw std::bad_alloc();
-}
-
-// Sorts the keys of both lists, uniformly spread digits expected, into one:
-// a counting pass on the top 16 bits puts each key in its bucket, then each
-// small bucket is sorted (the buckets in two halves on two threads for a
-// large list). Any input comes out sorted; skewed input only makes some
-// buckets larger.
-HashIndex::KeyList sortKeys(const HashIndex::KeyList& first, const HashIndex::KeyList& second,
-                            bool twoThreads) {
-    constexpr size_t kBuckets = 1 << 16;
-    HashIndex::KeyList sorted;
-    sorted.reserve(first.size() + second.size());
-    if (sorted.capacity() < 4096) {
-        sorted.insert(sorted.end(), first.begin(), first.end());
-        sorted.insert(sorted.end(), second.begin(), second.end());
-        std::sort(sorted.begin(), sorted.end());
-        return sorted;
-    }
-    // Each list is counted and scattered by a thread of its own: in every
-    // bucket the first list's keys come first, then the second's.
-    std::vector<uint32_t> firstCount(kBuckets, 0), secondCount(kBuckets, 0);
-    const HashIndex::KeyList* lists[] = {&first, &second};
-    std::vector<uint32_t>* counts[] = {&firstCount, &secondCount};
-    auto perList = [&](auto work) {
-        if (twoThreads)
-            inTwoHalves(2, 1, [&](size_t list, size_t) { work(list); });
-        else
-            for (size_t list = 0; list < 2; ++list) work(list);
-    };
-    perList([&](size_t list) {
-        std::vector<uint32_t>& count = *counts[list];
-        for (const auto& k : *lists[list]) ++count[k.high >> 48];
-    });
-    std::vector<uint32_t> start(kBuckets + 1, 0);
-    for (size_t b = 0; b < kBuckets; ++b) start[b + 1] = start[b] + firstCount[b] + secondCount[b];
-    sorted.resize(first.size() + second.size());
-    perList([&](size_t list) {
-        std::vector<uint32_t> next(kBuckets);
-        for (size_t b = 0; b < kBuckets; ++b) next[b] = start[b] + (list == 0 ? 0 : firstCount[b]);
-        for (const auto& k : *lists[list]) sorted[next[k.high >> 48]++] = k;
-    });
-    auto sortBuckets = [&](size_t firstBucket, size_t lastBucket) {
-        for (size_t b = firstBucket; b < lastBucket; ++b)
-            std::sort(sorted.begin() + start[b], sorted.begin() + start[b + 1]);
-    };
-    if (twoThreads)
-        inTwoHalves(kBuckets, kBuckets / 2, sortBuckets);
-    else
-        sortBuckets(0, kBuckets);
-    return sorted;
 }
 
 // The windows of text (one per ordinary entry) into keys, and its long runs
@@ -229,42 +210,118 @@ void HashIndex::build(std::string_view text) {
     } else {
         collectWindows(text, firstKeys, m_longRuns);
     }
-    m_windows = sortKeys(firstKeys, secondKeys, twoThreads);
-    firstKeys = KeyList();
-    secondKeys = KeyList();
-    m_windows.erase(std::unique(m_windows.begin(), m_windows.end()), m_windows.end());
-    if (m_windows.empty()) return;
-    // About one key per bucket (at most 2^24 buckets, 64 MiB of directory).
-    const unsigned bits = std::clamp<unsigned>(std::bit_width(m_windows.size()), 1, 24);
+    place(firstKeys, secondKeys, twoThreads);
+}
+
+// The keys of both lists sorted into m_windows, with the directory and the
+// filter, uniformly spread digits expected: a counting pass puts each key in
+// its directory bucket, then each bucket of a few keys is sorted.
+// Any input comes out sorted; skewed input only makes some buckets larger.
+void HashIndex::place(const KeyList& first, const KeyList& second, bool twoThreads) {
+    const size_t count = first.size() + second.size();
+    if (count == 0) return;
+    // About four keys per bucket, one cache line of them (at most 2^22
+    // buckets, 16 MiB of directory): the counts and the directory stay small
+    // enough for the processor's cache while the keys are placed.
+    const unsigned keyBits = static_cast<unsigned>(std::bit_width(count));
+    const unsigned bits = std::clamp<unsigned>(keyBits > 2 ? keyBits - 2 : 1, 1, 22);
     m_directoryShift = 64 - bits;
-    // The keys are sorted: each bucket's start is found by walking them once,
-    // in order, instead of counting into the directory at random.
-    m_directory.resize((size_t{1} << bits) + 1);
+    const size_t buckets = size_t{1} << bits;
     // About eight bits per key, at most 1 MiB.
-    const unsigned filterBits = std::clamp<unsigned>(bits + 3, 6, 23);
+    const unsigned filterBits = std::clamp<unsigned>(keyBits + 3, 6, 23);
     m_filterShift = 64 - filterBits;
-    m_filter.assign((size_t{1} << filterBits) / 64, 0);
-    auto fillDirectory = [this] {
-        size_t key = 0;
-        for (size_t b = 0; b < m_directory.size(); ++b) {
-            while (key < m_windows.size() && (m_windows[key].high >> m_directoryShift) < b) ++key;
-            m_directory[b] = static_cast<uint32_t>(key);
-        }
+    const size_t filterWords = (size_t{1} << filterBits) / 64;
+
+    // Each list is counted, and its keys put in the filter, by a thread of
+    // its own; in every bucket the first list's keys come first.
+    const KeyList* lists[] = {&first, &second};
+    std::vector<uint32_t, platform::LargeAllocator<uint32_t>> counts[2];
+    std::vector<uint64_t> filters[2];
+    auto perList = [&](auto work) {
+        if (twoThreads)
+            inTwoHalves(2, 1, [&](size_t list, size_t) { work(list); });
+        else
+            for (size_t list = 0; list < 2; ++list) work(list);
     };
-    auto fillFilter = [this] {
-        for (const Key& k : m_windows) {
+    perList([&](size_t list) {
+        counts[list].assign(buckets, 0);
+        filters[list].assign(filterWords, 0);
+        uint32_t* count = counts[list].data();
+        uint64_t* filter = filters[list].data();
+        for (const Key& k : *lists[list]) {
+            ++count[k.high >> m_directoryShift];
             const uint64_t bit = k.low >> m_filterShift;
-            m_filter[bit / 64] |= uint64_t{1} << (bit % 64);
+            filter[bit / 64] |= uint64_t{1} << (bit % 64);
+        }
+    });
+    m_filter = std::move(filters[0]);
+    for (size_t w = 0; w < filterWords; ++w) m_filter[w] |= filters[1][w];
+    filters[1] = std::vector<uint64_t>();
+
+    // The directory holds where each bucket begins; the counts become where
+    // each list's next key in that bucket goes.
+    m_directory.resize(buckets + 1);
+    uint32_t start = 0;
+    for (size_t b = 0; b < buckets; ++b) {
+        const uint32_t fromFirst = counts[0][b];
+        const uint32_t fromSecond = counts[1][b];
+        m_directory[b] = start;
+        counts[0][b] = start;
+        counts[1][b] = start + fromFirst;
+        start += fromFirst + fromSecond;
+    }
+    m_directory[buckets] = start;
+    m_windows.resize(count);
+    perList([&](size_t list) {
+        uint32_t* next = counts[list].data();
+        Key* sorted = m_windows.data();
+        for (const Key& k : *lists[list]) sorted[next[k.high >> m_directoryShift]++] = k;
+    });
+    counts[0] = {};
+    counts[1] = {};
+
+    // Each bucket sorted; a key listed twice is in one bucket, next to itself.
+    bool repeated[2] = {false, false};
+    auto sortBuckets = [&](size_t firstBucket, size_t lastBucket) {
+        Key* keys = m_windows.data();
+        bool& seen = repeated[firstBucket == 0 ? 0 : 1];
+        for (size_t b = firstBucket; b < lastBucket; ++b) {
+            Key* const begin = keys + m_directory[b];
+            Key* const end = keys + m_directory[b + 1];
+            if (end - begin < 2) continue;
+            if (end - begin > 16) {
+                std::sort(begin, end);
+            } else {
+                for (Key* i = begin + 1; i < end; ++i) {
+                    const Key k = *i;
+                    Key* j = i;
+                    for (; j > begin && k < *(j - 1); --j) *j = *(j - 1);
+                    *j = k;
+                }
+            }
+            for (Key* i = begin + 1; i < end; ++i) seen = seen || *i == *(i - 1);
         }
     };
-    // The directory and the filter are each a pass over every key: one each
-    // on two threads for a large index.
-    if (twoThreads) {
-        inTwoHalves(2, 1, [&](size_t part, size_t) { part == 0 ? fillDirectory() : fillFilter(); });
-    } else {
-        fillDirectory();
-        fillFilter();
+    if (twoThreads)
+        inTwoHalves(buckets, buckets / 2, sortBuckets);
+    else
+        sortBuckets(0, buckets);
+    if (repeated[0] || repeated[1]) dropRepeatedKeys();
+}
+
+// Keeps one of each key listed more than once, and the directory with it.
+void HashIndex::dropRepeatedKeys() {
+    size_t kept = 0;
+    uint32_t bucketStart = 0;
+    for (size_t b = 0; b + 1 < m_directory.size(); ++b) {
+        const uint32_t end = m_directory[b + 1];
+        m_directory[b] = static_cast<uint32_t>(kept);
+        for (uint32_t i = bucketStart; i < end; ++i)
+            if (i == bucketStart || !(m_windows[i] == m_windows[kept - 1])) m_windows[kept++] = m_windows[i];
+        bucketStart = end;
     }
+    m_directory.back() = static_cast<uint32_t>(kept);
+    m_windows.resize(kept);
 }
 
 bool HashIndex::contains(std::string_view hashText) const {

@@ -46,6 +46,8 @@ public:
     using KeyList = std::vector<Key, platform::LargeAllocator<Key>>;
 
 private:
+    void place(const KeyList& first, const KeyList& second, bool twoThreads);
+    void dropRepeatedKeys();
     bool longRunsContain(std::string_view hashText) const;
 
     KeyList m_windows;       // sorted, unique

@@ -152,3 +152,33 @@ TEST(HashIndex, ALargeTextReadInTwoHalvesAnswersAsOnePass) {
         EXPECT_EQ(index.contains(query), substringSearch(text, query)) << query;
     }
 }
+
+// Keys are placed by their leading digits, a few to a bucket: a large text
+// whose entries mostly share their leading digits (one crowded bucket), with
+// every entry listed twice, once in each half, finds every entry, no near
+// miss, and counts each window once.
+TEST(HashIndex, CrowdedAndRepeatedEntriesOfALargeText) {
+    std::mt19937_64 rng(17);
+    const char digits[] = "0123456789ABCDEF";
+    std::vector<std::string> entries;
+    for (int i = 0; i < 20000; ++i) {
+        std::string entry = i % 4 == 0 ? "" : "00000000";
+        while (entry.size() < 32) entry.push_back(digits[rng() % 16]);
+        entries.push_back(std::move(entry));
+    }
+    std::string text;
+    for (int pass = 0; pass < 2; ++pass)
+        for (const std::string& entry : entries) text += entry + "\r\n";
+    ASSERT_GE(text.size(), 1u << 20);
+    names::HashIndex index;
+    index.build(text);
+    const std::set<std::string> unique(entries.begin(), entries.end());
+    EXPECT_EQ(index.windowCount(), unique.size());
+    for (const std::string& entry : entries) ASSERT_TRUE(index.contains(entry)) << entry;
+    for (size_t i = 0; i < entries.size(); i += 7) {
+        std::string near = entries[i];
+        near[31] = near[31] == '0' ? '1' : '0';
+        // With a line break after each entry, only whole entries are in the text.
+        EXPECT_EQ(index.contains(near), unique.count(near) == 1) << near;
+    }
+}
