@@ -31,12 +31,16 @@ constexpr std::array<uint8_t, 256> kDigitValue = [] {
 
 bool isDigit(char c) { return kDigitValue[static_cast<uint8_t>(c)] != 0xFF; }
 
+// The byte of a text stored with each byte XORed with key, as it reads plain.
+char plain(char stored, uint8_t key) { return static_cast<char>(static_cast<uint8_t>(stored) ^ key); }
+
 #if defined(__SSE2__)
 
 // 16 digits to 64 bits, all sixteen bytes at once (the index reads a
 // million entries at every scan); false when any byte is not a digit.
-inline bool packHalf(const char* digits, uint64_t& out) {
-    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(digits));
+inline bool packHalf(const char* digits, uint8_t key, uint64_t& out) {
+    const __m128i c = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(digits)),
+                                    _mm_set1_epi8(static_cast<char>(key)));
     // Bytes of 128 and above compare as negative: never a digit.
     const __m128i decimal = _mm_and_si128(_mm_cmpgt_epi8(c, _mm_set1_epi8('0' - 1)),
                                           _mm_cmplt_epi8(c, _mm_set1_epi8('9' + 1)));
@@ -77,8 +81,8 @@ constexpr uint64_t bytesBetween(uint64_t word, uint64_t above, uint64_t below) {
 
 // Eight digits to 32 bits, all eight bytes at once; false when any byte is
 // not a digit.
-inline bool packEight(const char* digits, uint64_t& out) {
-    const uint64_t word = loadBigEndian(digits);
+inline bool packEight(const char* digits, uint8_t key, uint64_t& out) {
+    const uint64_t word = loadBigEndian(digits) ^ (kEachByte * key);
     const uint64_t digitBytes = bytesBetween(word, '0' - 1, '9' + 1) | bytesBetween(word, 'A' - 1, 'F' + 1);
     // '0'-'9' keep their low four bits; 'A'-'F' (bit 6 set) gain nine.
     uint64_t v = (word & (kEachByte * 0x0F)) + 9 * ((word >> 6) & kEachByte);
@@ -90,9 +94,9 @@ inline bool packEight(const char* digits, uint64_t& out) {
 }
 
 // 16 digits to 64 bits; false when any character is not a digit.
-inline bool packHalf(const char* digits, uint64_t& out) {
+inline bool packHalf(const char* digits, uint8_t key, uint64_t& out) {
     uint64_t first = 0, second = 0;
-    const bool ok = packEight(digits, first) & packEight(digits + 8, second);
+    const bool ok = packEight(digits, key, first) & packEight(digits + 8, key, second);
     out = (first << 32) | second;
     return ok;
 }
@@ -102,8 +106,8 @@ inline bool packHalf(const char* digits, uint64_t& out) {
 // 32 uppercase hex digits to a key. Windows starting at an odd digit do not
 // fall on byte boundaries; they are packed from the digits directly, so two
 // keys are equal only when their digits are.
-inline bool packDigits(const char* digits, HashIndex::Key& key) {
-    return packHalf(digits, key.high) & packHalf(digits + 16, key.low);
+inline bool packDigits(const char* digits, uint8_t scrambleKey, HashIndex::Key& key) {
+    return packHalf(digits, scrambleKey, key.high) & packHalf(digits + 16, scrambleKey, key.low);
 }
 
 // Below this many bytes of text an index is built on one thread: starting a
@@ -134,38 +138,40 @@ void inTwoHalves(size_t count, size_t split, Work work) {
 
 // The windows of text (one per ordinary entry) into keys, and its long runs
 // into longRuns, each run followed by a line break.
-void collectWindows(std::string_view text, HashIndex::KeyList& keys, std::string& longRuns) {
+void collectWindows(std::string_view text, uint8_t scrambleKey, HashIndex::KeyList& keys,
+                    std::string& longRuns) {
     // An ordinary database has one entry and one line break per 33 bytes.
     keys.reserve(text.size() / (kHashDigits + 1) + 1);
     const char* data = text.data();
     const size_t size = text.size();
     size_t i = 0;
     while (i < size) {
-        if (!isDigit(data[i])) {
+        if (!isDigit(plain(data[i], scrambleKey))) {
             ++i;
             continue;
         }
         // The usual entry: exactly 32 digits and then a non-digit.
         if (size - i >= kHashDigits) {
             HashIndex::Key key;
-            if (packDigits(data + i, key) && (size - i == kHashDigits || !isDigit(data[i + 32]))) {
+            if (packDigits(data + i, scrambleKey, key) &&
+                (size - i == kHashDigits || !isDigit(plain(data[i + 32], scrambleKey)))) {
                 keys.push_back(key);
                 i += kHashDigits;
                 continue;
             }
         }
         size_t start = i;
-        while (i < size && isDigit(data[i])) ++i;
+        while (i < size && isDigit(plain(data[i], scrambleKey))) ++i;
         size_t runLength = i - start;
         if (runLength < kHashDigits) continue;
         if (runLength > kMaxIndexedRun) {
-            longRuns.append(data + start, runLength);
+            for (size_t c = start; c < i; ++c) longRuns.push_back(plain(data[c], scrambleKey));
             longRuns.push_back('\n');
             continue;
         }
         for (size_t w = start; w + kHashDigits <= i; ++w) {
             HashIndex::Key key;
-            packDigits(data + w, key);
+            packDigits(data + w, scrambleKey, key);
             keys.push_back(key);
         }
     }
@@ -185,7 +191,7 @@ void HashIndex::clear() {
     m_filterShift = 64;
 }
 
-void HashIndex::build(std::string_view text) {
+void HashIndex::build(std::string_view text, uint8_t scrambleKey) {
     clear();
     // A large text is read in two halves at once. The halves meet at a
     // non-digit, so every run of digits, and with it every window, lies
@@ -195,20 +201,20 @@ void HashIndex::build(std::string_view text) {
     const bool twoThreads = text.size() >= kParallelTextBytes;
     if (twoThreads) {
         split = text.size() / 2;
-        while (split < text.size() && isDigit(text[split])) ++split;
+        while (split < text.size() && isDigit(plain(text[split], scrambleKey))) ++split;
     }
     KeyList firstKeys, secondKeys;
     std::string secondLongRuns;
     if (twoThreads) {
         inTwoHalves(2, 1, [&](size_t half, size_t) {
             if (half == 0)
-                collectWindows(text.substr(0, split), firstKeys, m_longRuns);
+                collectWindows(text.substr(0, split), scrambleKey, firstKeys, m_longRuns);
             else
-                collectWindows(text.substr(split), secondKeys, secondLongRuns);
+                collectWindows(text.substr(split), scrambleKey, secondKeys, secondLongRuns);
         });
         m_longRuns += secondLongRuns;
     } else {
-        collectWindows(text, firstKeys, m_longRuns);
+        collectWindows(text, scrambleKey, firstKeys, m_longRuns);
     }
     place(firstKeys, secondKeys, twoThreads);
 }
@@ -327,7 +333,7 @@ void HashIndex::dropRepeatedKeys() {
 bool HashIndex::contains(std::string_view hashText) const {
     if (hashText.size() != kHashDigits) return false;
     Key key;
-    if (!packDigits(hashText.data(), key)) return false;
+    if (!packDigits(hashText.data(), 0, key)) return false;
     if (!m_directory.empty()) {
         const uint64_t bit = key.low >> m_filterShift;
         if ((m_filter[bit / 64] & (uint64_t{1} << (bit % 64))) == 0) return longRunsContain(hashText);

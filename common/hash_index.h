@@ -20,8 +20,9 @@ namespace names {
 
 class HashIndex {
 public:
-    // Replaces the index with one over plainText.
-    void build(std::string_view plainText);
+    // Replaces the index with one over a text; a text stored with each of
+    // its bytes XORed with scrambleKey is indexed as the plain text it holds.
+    void build(std::string_view text, uint8_t scrambleKey = 0);
     void clear();
 
     // True when hashText (exactly 32 characters) occurs in the indexed text.

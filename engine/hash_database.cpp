@@ -1,5 +1,5 @@
 // The hash database of a scan run: loaded from "..\data\hashdb.dbf" below
-// the program folder, unscrambled in place, searched as plain text.
+// the program folder, read through its scrambling key, searched as plain text.
 #include <cstring>
 #include <memory>
 #include <new>
@@ -54,7 +54,10 @@ private:
 struct Database {
     TextBlock bytes;
     size_t size = 0;
-    size_t textLength = 0;  // up to the first zero byte
+    size_t textLength = 0;  // up to the first byte that reads as zero
+    // What each stored byte is XORed with to read as the text: zero until
+    // the text is unscrambled.
+    uint8_t key = 0;
     // Answers the lookups of hash texts without searching the whole text
     // for each file; it keeps the meaning of a substring search.
     names::HashIndex index;
@@ -69,32 +72,10 @@ uint32_t ReadFromFile(platform::File& file, void* buffer, uint32_t size, uint32_
 
 DatabaseReader g_readDatabase = ReadFromFile;
 
-// Bytes before the first zero byte of text[0..size).
-size_t TextLength(const char* text, size_t size) {
-    const void* zero = std::memchr(text, 0, size);
-    return zero ? static_cast<size_t>(static_cast<const char*>(zero) - text) : size;
-}
-
-// Unscrambles text[0..size) in place and returns the length of the plain
-// text before its first zero byte (size when there is none). Eight bytes at
-// a time: the database is tens of megabytes and read at every scan.
-size_t UnscrambleUpToZero(char* text, size_t size, uint8_t key) {
-    constexpr uint64_t kOnes = 0x0101010101010101ull;
-    constexpr uint64_t kHighs = 0x8080808080808080ull;
-    const uint64_t keys = kOnes * key;
-    size_t i = 0;
-    for (; i + 8 <= size; i += 8) {
-        uint64_t word;
-        std::memcpy(&word, text + i, 8);
-        word ^= keys;
-        if (((word - kOnes) & ~word & kHighs) != 0) break;  // a zero among the eight: byte by byte
-        std::memcpy(text + i, &word, 8);
-    }
-    for (; i < size; ++i) {
-        text[i] = static_cast<char>(static_cast<uint8_t>(text[i]) ^ key);
-        if (text[i] == 0) return i;
-    }
-    return size;
+// Bytes before the first byte of text[0..size) equal to end.
+size_t TextLength(const char* text, size_t size, uint8_t end) {
+    const void* found = std::memchr(text, end, size);
+    return found ? static_cast<size_t>(static_cast<const char*>(found) - text) : size;
 }
 
 }  // namespace
@@ -160,20 +141,20 @@ int32_t LoadDbFileData() {
     SendOVMsg(SCANMSG_DEBUG, u" LoadDbFileData: Load File Ok");
     g_database.bytes = std::move(bytes);
     g_database.size = static_cast<size_t>(done);
-    g_database.textLength = TextLength(g_database.bytes.get(), g_database.size);
+    g_database.textLength = TextLength(g_database.bytes.get(), g_database.size, 0);
     return 1;
 }
 
 int32_t UnscrambleDbText() {
-    if (!g_database.bytes) return 1;
-    char* text = g_database.bytes.get();
-    // A zero byte in the stored form ends the text: nothing behind it is
-    // seen. A stored key byte unscrambles to a zero byte, which ends the
-    // text too; what lies behind it stays unscrambled but is never looked at.
-    const size_t end = g_database.textLength;  // found when it was loaded
-    g_database.textLength = UnscrambleUpToZero(text, end, names::databaseKeyByte());
-    text[end] = 0;
-    g_database.index.build(std::string_view(text, g_database.textLength));
+    if (!g_database.bytes || g_database.key != 0) return 1;
+    // The bytes stay as stored and are read through the key, which spares a
+    // pass that rewrites tens of megabytes. A zero byte in the stored form ends the text:
+    // nothing behind it is seen. A stored key byte unscrambles to a zero
+    // byte, which ends the text too.
+    const uint8_t key = names::databaseKeyByte();
+    g_database.textLength = TextLength(g_database.bytes.get(), g_database.textLength, key);
+    g_database.key = key;
+    g_database.index.build(std::string_view(g_database.bytes.get(), g_database.textLength), key);
     g_database.indexed = true;
     return 1;
 }
@@ -182,6 +163,7 @@ void UnloadOVData() {
     g_database.bytes.reset();
     g_database.size = 0;
     g_database.textLength = 0;
+    g_database.key = 0;
     g_database.index.clear();
     g_database.indexed = false;
 }
@@ -193,6 +175,9 @@ bool DatabaseContains(const char* hashText) {
     for (char c : hash)
         hashShaped = hashShaped && ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'));
     if (g_database.indexed && hashShaped) return g_database.index.contains(hash);
+    // Searched as stored, for the hash as it would be stored.
+    std::string stored(hash);
+    for (char& c : stored) c = static_cast<char>(static_cast<uint8_t>(c) ^ g_database.key);
     std::string_view text(g_database.bytes.get(), g_database.textLength);
-    return text.find(hash) != std::string_view::npos;
+    return text.find(stored) != std::string_view::npos;
 }

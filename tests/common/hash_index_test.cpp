@@ -15,6 +15,12 @@ bool substringSearch(const std::string& text, const std::string& hash) {
     return text.find(hash) != std::string::npos;
 }
 
+// The text as stored with each byte XORed with key.
+std::string scrambled(std::string text, uint8_t key) {
+    for (char& c : text) c = static_cast<char>(static_cast<uint8_t>(c) ^ key);
+    return text;
+}
+
 }  // namespace
 
 TEST(HashIndex, AnswersAsASubstringSearchWould) {
@@ -39,6 +45,11 @@ TEST(HashIndex, AnswersAsASubstringSearchWould) {
         names::HashIndex index;
         index.build(c.text);
         EXPECT_EQ(index.contains(c.query), substringSearch(c.text, c.query))
+            << "text: " << c.text.substr(0, 80) << " query: " << c.query;
+        // The same text stored scrambled answers the same.
+        names::HashIndex fromStored;
+        fromStored.build(scrambled(c.text, 0xD0), 0xD0);
+        EXPECT_EQ(fromStored.contains(c.query), substringSearch(c.text, c.query))
             << "text: " << c.text.substr(0, 80) << " query: " << c.query;
     }
 }
@@ -141,6 +152,8 @@ TEST(HashIndex, ALargeTextReadInTwoHalvesAnswersAsOnePass) {
     ASSERT_LT(text.size() / 2, firstHalf.size() + middle.size());
     names::HashIndex index;
     index.build(text);
+    names::HashIndex fromStored;  // the same text stored scrambled
+    fromStored.build(scrambled(text, 0xD0), 0xD0);
     std::vector<std::string> queries;
     for (size_t at = 0; at + 32 <= middle.size(); ++at) queries.push_back(middle.substr(at, 32));
     for (size_t at = 0; at + 32 <= text.size(); at += 4099) queries.push_back(text.substr(at, 32));
@@ -148,8 +161,10 @@ TEST(HashIndex, ALargeTextReadInTwoHalvesAnswersAsOnePass) {
     for (std::string query : queries) {
         if (query.find_first_not_of(digits) != std::string::npos) continue;
         EXPECT_EQ(index.contains(query), substringSearch(text, query)) << query;
+        EXPECT_EQ(fromStored.contains(query), index.contains(query)) << query;
         query[rng() % 32] = digits[rng() % 16];
         EXPECT_EQ(index.contains(query), substringSearch(text, query)) << query;
+        EXPECT_EQ(fromStored.contains(query), index.contains(query)) << query;
     }
 }
 
