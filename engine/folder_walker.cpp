@@ -1,7 +1,9 @@
 // The folder walker: every folder-based scan (threat-scan locations, full
 // scan, custom folder) hands its files to the file scanner through FindF,
 // with the smart extension filter and the archive hand-off.
+#include <algorithm>
 #include <deque>
+#include <iterator>
 #include <functional>
 #include <memory>
 #include <string>
@@ -36,21 +38,32 @@ constexpr std::u16string_view kSmartExtensions[] = {
 
 constexpr std::u16string_view kArchiveExtensions[] = {u"zip", u"cab", u"7z"};
 
+// The longest of the sequences a path's end is checked against.
+constexpr size_t kLongestSequence = 4;
+
+constexpr bool fitsTheCheck(std::u16string_view sequence) {
+    for (char16_t c : sequence)
+        if (c >= u'A' && c <= u'Z') return false;
+    return sequence.size() <= kLongestSequence;
+}
+static_assert(std::all_of(std::begin(kSmartExtensions), std::end(kSmartExtensions), fitsTheCheck));
+static_assert(std::all_of(std::begin(kArchiveExtensions), std::end(kArchiveExtensions), fitsTheCheck));
+
 // Lower-cases the path in place, then asks whether it ends in one of the
-// sequences. No dot is needed: "myxml" ends in "xml".
+// (lower-case) sequences. No dot is needed: "myxml" ends in "xml".
 template <size_t N>
 int32_t endsInOneOf(char16_t* path, const std::u16string_view (&sequences)[N]) {
     if (RunFlag() == 0 || path == nullptr) return 0;
     platform::lowerInPlace(path, kPathUnits);
     const std::u16string_view text(path);
-    for (std::u16string_view sequence : sequences) {
-        if (text.size() < sequence.size()) continue;
-        // Compared without regard to case, so a path longer than the
-        // lower-cased part still qualifies.
-        if (platform::equalsIgnoreCase(text.substr(text.size() - sequence.size()), sequence)) {
-            return 1;
-        }
-    }
+    // Its last units lower-cased once more, so that a path longer than the
+    // lower-cased part still qualifies whatever the case of its end.
+    char16_t last[kLongestSequence];
+    const size_t units = std::min(text.size(), kLongestSequence);
+    for (size_t i = 0; i < units; ++i) last[i] = platform::toLower16(text[text.size() - units + i]);
+    const std::u16string_view end(last, units);
+    for (std::u16string_view sequence : sequences)
+        if (end.ends_with(sequence)) return 1;
     return 0;
 }
 
@@ -330,7 +343,8 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
         const std::u16string full = base + std::u16string(joiner) + entry.name;
 
         if (isFolder && full.size() > 2) {
-            if (mayDescendInto(full)) {
+            // A sub-folder listed ahead was found one to enter then.
+            if (current.ahead || mayDescendInto(full)) {
                 SendOVMsg(SCANMSG_DEBUG, u"FindF: Folder: %s", full.c_str());
                 // Sub-folders are always walked with the smart filter on.
                 const ListedFolder sub{opened, entry, current.ahead.get(), &planOnward};

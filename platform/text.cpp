@@ -136,11 +136,19 @@ size_t copy16(char16_t* dest, size_t capacity, std::u16string_view src) {
     return n;
 }
 
-char16_t toLower16(char16_t c) {
+namespace {
+
+// Called for every unit of every path a walk checks: inlined here rather
+// than called through the library's exported toLower16.
+inline char16_t lowerUnit(char16_t c) {
     if (c >= u'A' && c <= u'Z') return c + 32;
     if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;
     return c;
 }
+
+}  // namespace
+
+char16_t toLower16(char16_t c) { return lowerUnit(c); }
 
 char16_t toUpper16(char16_t c) {
     if (c >= u'a' && c <= u'z') return c - 32;
@@ -150,19 +158,19 @@ char16_t toUpper16(char16_t c) {
 
 void lowerInPlace(char16_t* text, size_t maxUnits) {
     if (!text) return;
-    for (size_t i = 0; i < maxUnits && text[i]; ++i) text[i] = toLower16(text[i]);
+    for (size_t i = 0; i < maxUnits && text[i]; ++i) text[i] = lowerUnit(text[i]);
 }
 
 std::u16string toLower(std::u16string_view text) {
     std::u16string out(text);
-    for (auto& c : out) c = toLower16(c);
+    for (auto& c : out) c = lowerUnit(c);
     return out;
 }
 
 bool equalsIgnoreCase(std::u16string_view a, std::u16string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i)
-        if (toLower16(a[i]) != toLower16(b[i])) return false;
+        if (lowerUnit(a[i]) != lowerUnit(b[i])) return false;
     return true;
 }
 

@@ -64,6 +64,13 @@ TEST(WalkerChecks, SmartFilterAndArchiveTable) {
         EXPECT_EQ(IsArchiveExt(second.data()), c.archive) << platform::toUtf8(c.path);
         EXPECT_EQ(std::u16string(second.c_str()), lowered);
     }
+    // Past the lower-cased part of a very long path its end keeps its case,
+    // and still counts.
+    std::u16string longExe = u"C:\\" + std::u16string(3000, u'A') + u".EXE";
+    std::u16string longZip = u"C:\\" + std::u16string(3000, u'A') + u".ZiP";
+    EXPECT_EQ(CheckFileExt(longExe.data()), 1);
+    EXPECT_EQ(IsArchiveExt(longZip.data()), 1);
+    EXPECT_EQ(longExe.substr(longExe.size() - 4), u".EXE");
     EXPECT_EQ(CheckFileExt(nullptr), 0);
     EXPECT_EQ(IsArchiveExt(nullptr), 0);
 }
