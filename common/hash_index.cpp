@@ -140,8 +140,6 @@ void inTwoHalves(size_t count, size_t split, Work work) {
 // into longRuns, each run followed by a line break.
 void collectWindows(std::string_view text, uint8_t scrambleKey, HashIndex::KeyList& keys,
                     std::string& longRuns) {
-    // An ordinary database has one entry and one line break per 33 bytes.
-    keys.reserve(text.size() / (kHashDigits + 1) + 1);
     const char* data = text.data();
     const size_t size = text.size();
     size_t i = 0;
@@ -177,6 +175,132 @@ void collectWindows(std::string_view text, uint8_t scrambleKey, HashIndex::KeyLi
     }
 }
 
+// An ordinary database has one entry and one line break per 33 bytes.
+size_t expectedWindows(uint64_t textBytes) {
+    return static_cast<size_t>(textBytes / (kHashDigits + 1) + 1);
+}
+
+// Pieces of a stored text are read into a buffer this large and collected
+// from there, while they are still in the processor's cache.
+constexpr size_t kPieceBytes = 256 << 10;
+
+// What the collection of one half of a stored text found.
+struct HalfRead {
+    bool readFailed = false;
+    bool textEnded = false;  // the text's end (a zero or the file's end) lies in this half
+};
+
+// Reads up to `want` bytes at offset, as many as there are; false on a read error.
+bool readPiece(const HashIndex::PieceReader& read, uint64_t offset, char* into, size_t want,
+               size_t& got) {
+    got = 0;
+    while (got < want) {
+        size_t more = 0;
+        if (!read(offset + got, into + got, want - got, more)) return false;
+        if (more == 0) break;
+        got += more;
+    }
+    return true;
+}
+
+// Collects one half of a stored text of `size` bytes that is read in pieces.
+// The halves meet at the first non-digit at or after `middle`: the first
+// half (from 0) ends there, the second (from `middle`) skips the digits
+// before it, so that every run of digits lies wholly in one half. A run cut
+// by a piece's end is carried into the next piece while it may still be
+// indexed, and goes to longRuns as it is read once it is too long to be.
+// Every byte of the half is read, also behind the text's end.
+HalfRead collectStoredHalf(uint64_t size, uint8_t scrambleKey, const HashIndex::PieceReader& read,
+                           bool firstHalf, uint64_t middle, HashIndex::KeyList& keys,
+                           std::string& longRuns) {
+    HalfRead outcome;
+    std::vector<char> buffer(kMaxIndexedRun + kPieceBytes);
+    size_t carried = 0;      // an unfinished run's digits, plain, at the buffer's start
+    bool inLongRun = false;  // an unfinished run already in longRuns
+    bool skipping = !firstHalf;
+    bool halfEnded = false;  // the first half has reached the second
+    uint64_t offset = firstHalf ? 0 : middle;
+    keys.reserve(expectedWindows(firstHalf ? middle : size - middle));
+    while (offset < size && !halfEnded) {
+        if (outcome.textEnded && firstHalf && offset >= middle) break;
+        char* piece = buffer.data() + carried;
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(kPieceBytes, size - offset));
+        size_t got = 0;
+        if (!readPiece(read, offset, piece, want, got)) {
+            outcome.readFailed = true;
+            return outcome;
+        }
+        const uint64_t at = offset;
+        offset += got;
+        const bool fileEnded = got < want || offset >= size;
+        if (fileEnded) offset = size;
+        // Behind the text's end a piece is only read, to see that it reads.
+        if (outcome.textEnded) continue;
+
+        // The text ends at its first byte stored as zero or as the key.
+        size_t length = got;
+        if (const void* zero = std::memchr(piece, 0, length))
+            length = static_cast<size_t>(static_cast<const char*>(zero) - piece);
+        if (scrambleKey != 0) {
+            if (const void* keyByte = std::memchr(piece, scrambleKey, length))
+                length = static_cast<size_t>(static_cast<const char*>(keyByte) - piece);
+        }
+        const bool textEnds = length < got || fileEnded;
+        for (size_t i = 0; i < length; ++i) piece[i] = plain(piece[i], scrambleKey);
+        if (firstHalf && at + length > middle) {
+            // Past the middle the first half ends at the first non-digit.
+            for (size_t i = at >= middle ? 0 : static_cast<size_t>(middle - at); i < length; ++i) {
+                if (!isDigit(piece[i])) {
+                    length = i;
+                    halfEnded = true;
+                    break;
+                }
+            }
+        }
+        outcome.textEnded = textEnds && !halfEnded;
+        const bool last = halfEnded || outcome.textEnded;
+
+        const char* text = buffer.data();
+        size_t textSize = carried + length;
+        if (skipping) {
+            // The digits the second half begins with belong to the first.
+            size_t begin = 0;
+            while (begin < length && isDigit(piece[begin])) ++begin;
+            if (begin == length) continue;
+            skipping = false;
+            text = piece + begin;
+            textSize = length - begin;
+        }
+        carried = 0;
+        if (inLongRun) {
+            size_t digits = 0;
+            while (digits < textSize && isDigit(text[digits])) ++digits;
+            longRuns.append(text, digits);
+            text += digits;
+            textSize -= digits;
+            if (textSize > 0 || last) {
+                longRuns.push_back('\n');
+                inLongRun = false;
+            }
+            if (inLongRun) continue;
+        }
+        // Runs cut by the piece's end wait for the next piece.
+        size_t complete = textSize;
+        if (!last)
+            while (complete > 0 && isDigit(text[complete - 1])) --complete;
+        collectWindows(std::string_view(text, complete), 0, keys, longRuns);
+        const size_t tail = textSize - complete;
+        if (tail > kMaxIndexedRun) {
+            longRuns.append(text + complete, tail);
+            inLongRun = true;
+        } else {
+            std::memmove(buffer.data(), text + complete, tail);
+            carried = tail;
+        }
+    }
+    return outcome;
+}
+
 }  // namespace
 
 void HashIndex::clear() {
@@ -207,16 +331,47 @@ void HashIndex::build(std::string_view text, uint8_t scrambleKey) {
     std::string secondLongRuns;
     if (twoThreads) {
         inTwoHalves(2, 1, [&](size_t half, size_t) {
-            if (half == 0)
-                collectWindows(text.substr(0, split), scrambleKey, firstKeys, m_longRuns);
-            else
-                collectWindows(text.substr(split), scrambleKey, secondKeys, secondLongRuns);
+            KeyList& keys = half == 0 ? firstKeys : secondKeys;
+            const std::string_view part = half == 0 ? text.substr(0, split) : text.substr(split);
+            keys.reserve(expectedWindows(part.size()));
+            collectWindows(part, scrambleKey, keys, half == 0 ? m_longRuns : secondLongRuns);
         });
         m_longRuns += secondLongRuns;
     } else {
+        firstKeys.reserve(expectedWindows(text.size()));
         collectWindows(text, scrambleKey, firstKeys, m_longRuns);
     }
     place(firstKeys, secondKeys, twoThreads);
+}
+
+bool HashIndex::buildFromStored(uint64_t size, uint8_t scrambleKey, const PieceReader& read) {
+    clear();
+    const bool twoThreads = size >= kParallelTextBytes;
+    const uint64_t middle = twoThreads ? size / 2 : size;
+    KeyList firstKeys, secondKeys;
+    std::string secondLongRuns;
+    HalfRead halves[2];
+    if (twoThreads) {
+        inTwoHalves(2, 1, [&](size_t half, size_t) {
+            halves[half] = collectStoredHalf(size, scrambleKey, read, half == 0, middle,
+                                             half == 0 ? firstKeys : secondKeys,
+                                             half == 0 ? m_longRuns : secondLongRuns);
+        });
+    } else {
+        halves[0] = collectStoredHalf(size, scrambleKey, read, true, middle, firstKeys, m_longRuns);
+    }
+    if (halves[0].readFailed || halves[1].readFailed) {
+        clear();
+        return false;
+    }
+    // Nothing of the second half is text when the text ended in the first.
+    if (halves[0].textEnded) {
+        secondKeys = KeyList();
+    } else {
+        m_longRuns += secondLongRuns;
+    }
+    place(firstKeys, secondKeys, twoThreads);
+    return true;
 }
 
 // The keys of both lists sorted into m_windows, with the directory and the

@@ -10,6 +10,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,20 @@ public:
     // Replaces the index with one over a text; a text stored with each of
     // its bytes XORed with scrambleKey is indexed as the plain text it holds.
     void build(std::string_view text, uint8_t scrambleKey = 0);
+
+    // How a stored text is read a piece at a time: up to `bytes` bytes at
+    // `offset` into `into`, setting `got` (fewer only at the text's end);
+    // false when they cannot be read. Called from two threads at once for a
+    // large text.
+    using PieceReader =
+        std::function<bool(uint64_t offset, char* into, size_t bytes, size_t& got)>;
+
+    // Replaces the index with one over a stored text of at most `size` bytes
+    // read through `read`, each byte XORed with scrambleKey, that ends at its
+    // first byte stored as zero or reading as zero; the text is never held
+    // whole in memory. Every byte up to `size` is read, so that a read
+    // error anywhere is seen: false then, and the index is empty.
+    bool buildFromStored(uint64_t size, uint8_t scrambleKey, const PieceReader& read);
     void clear();
 
     // True when hashText (exactly 32 characters) occurs in the indexed text.

@@ -83,10 +83,11 @@ bool TracesWanted();
 // ---- Hash database and verdict (hash_database.cpp, verdict.cpp) ----
 
 int32_t LoadDbFileData();
-// How LoadDbFileData reads the database file's bytes; for tests that make
-// the read fail part way. ResetDatabaseReader() puts the file's own read back.
-using DatabaseReader =
-    std::function<uint32_t(platform::File& file, void* buffer, uint32_t size, uint32_t& got)>;
+// How the database file's bytes are read, at an offset (from two threads at
+// once for a large file); for tests that make the read fail part way.
+// ResetDatabaseReader() puts the file's own read back.
+using DatabaseReader = std::function<uint32_t(const platform::File& file, uint64_t offset,
+                                              void* buffer, uint32_t size, uint32_t& got)>;
 void SetDatabaseReader(DatabaseReader reader);
 void ResetDatabaseReader();
 int32_t UnscrambleDbText();

@@ -1,10 +1,13 @@
 // The hash database of a scan run: loaded from "..\data\hashdb.dbf" below
-// the program folder, read through its scrambling key, searched as plain text.
+// the program folder, indexed as it is read, searched as plain text.
+#include <algorithm>
+#include <atomic>
 #include <cstring>
-#include <memory>
 #include <new>
+#include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "common/hash_db_format.h"
 #include "common/hash_index.h"
@@ -13,69 +16,83 @@
 #include "engine/engine_internal.h"
 #include "platform/error.h"
 #include "platform/fs.h"
-#include "platform/large_memory.h"
 
 namespace {
 
-// A block for the database bytes, taken from the system in huge pages.
-class TextBlock {
-public:
-    TextBlock() = default;
-    TextBlock(const TextBlock&) = delete;
-    TextBlock& operator=(const TextBlock&) = delete;
-    TextBlock& operator=(TextBlock&& other) noexcept {
-        std::swap(m_data, other.m_data);
-        std::swap(m_bytes, other.m_bytes);
-        return *this;
-    }
-    ~TextBlock() { reset(); }
-
-    bool allocate(size_t bytes) {
-        reset();
-        m_data = static_cast<char*>(platform::allocateLarge(bytes));
-        m_bytes = m_data ? bytes : 0;
-        return m_data != nullptr;
-    }
-    void reset() {
-        platform::freeLarge(m_data, m_bytes);
-        m_data = nullptr;
-        m_bytes = 0;
-    }
-    char* get() const { return m_data; }
-    explicit operator bool() const { return m_data != nullptr; }
-    char& operator[](size_t i) const { return m_data[i]; }
-
-private:
-    char* m_data = nullptr;
-    size_t m_bytes = 0;
-};
-
-// The database text of the running scan: the file's bytes and one zero byte.
+// The database of the running scan. Its text is not kept in memory: the
+// index is built as the file is read, and the file stays open for the rare
+// lookup the index cannot answer.
 struct Database {
-    TextBlock bytes;
-    size_t size = 0;
-    size_t textLength = 0;  // up to the first byte that reads as zero
+    platform::File file;
+    bool loaded = false;
+    uint64_t size = 0;  // the bytes read at loading
     // What each stored byte is XORed with to read as the text: zero until
     // the text is unscrambled.
     uint8_t key = 0;
     // Answers the lookups of hash texts without searching the whole text
-    // for each file; it keeps the meaning of a substring search.
+    // for each file; it keeps the meaning of a substring search. Built at
+    // loading, it answers once the text is unscrambled.
     names::HashIndex index;
     bool indexed = false;
 };
 
 Database g_database;
 
-uint32_t ReadFromFile(platform::File& file, void* buffer, uint32_t size, uint32_t& got) {
-    return file.read(buffer, size, got);
+uint32_t ReadFromFile(const platform::File& file, uint64_t offset, void* buffer, uint32_t size,
+                      uint32_t& got) {
+    return file.readAt(offset, buffer, size, got);
 }
 
 DatabaseReader g_readDatabase = ReadFromFile;
 
-// Bytes before the first byte of text[0..size) equal to end.
-size_t TextLength(const char* text, size_t size, uint8_t end) {
-    const void* found = std::memchr(text, end, size);
-    return found ? static_cast<size_t>(static_cast<const char*>(found) - text) : size;
+// Up to `want` bytes of the database file at offset, as many as it has; the
+// read's error, or 0.
+uint32_t ReadDatabaseBytes(uint64_t offset, char* into, size_t want, size_t& got) {
+    got = 0;
+    while (got < want) {
+        uint32_t more = 0;
+        const uint32_t error = g_readDatabase(g_database.file, offset + got, into + got,
+                                              static_cast<uint32_t>(want - got), more);
+        if (error != 0) return error;
+        if (more == 0) break;
+        got += more;
+    }
+    return 0;
+}
+
+// Whether the text holds `text`, searched in the file: it ends at the first
+// stored zero byte and, once unscrambled, at the first stored key byte too
+// (which reads as a zero). A failing read finds nothing.
+bool StoredTextContains(std::string_view text) {
+    const uint8_t key = g_database.key;
+    std::string stored(text);
+    for (char& c : stored) c = static_cast<char>(static_cast<uint8_t>(c) ^ key);
+    constexpr size_t kPieceBytes = 256 << 10;
+    // Each piece is searched with the end of the one before it, so that a
+    // match across two pieces is found.
+    const size_t overlap = stored.size() - 1;
+    std::vector<char> buffer(overlap + kPieceBytes);
+    size_t kept = 0;
+    for (uint64_t offset = 0; offset < g_database.size;) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(kPieceBytes, g_database.size - offset));
+        size_t got = 0;
+        char* piece = buffer.data() + kept;
+        if (ReadDatabaseBytes(offset, piece, want, got) != 0) return false;
+        offset += got;
+        size_t length = got;
+        if (const void* zero = std::memchr(piece, 0, length))
+            length = static_cast<size_t>(static_cast<const char*>(zero) - piece);
+        if (key != 0) {
+            if (const void* keyByte = std::memchr(piece, key, length))
+                length = static_cast<size_t>(static_cast<const char*>(keyByte) - piece);
+        }
+        const std::string_view searched(buffer.data(), kept + length);
+        if (searched.find(stored) != std::string_view::npos) return true;
+        if (length < want) return false;  // the text ends here
+        kept = std::min(overlap, searched.size());
+        std::memmove(buffer.data(), searched.data() + searched.size() - kept, kept);
+    }
+    return false;
 }
 
 }  // namespace
@@ -110,14 +127,7 @@ int32_t LoadDbFileData() {
 
     uint64_t size = 0;
     error = file.size(size);
-    TextBlock bytes;
-    if (error == 0) {
-        if (size >= 0xFFFFFFFFu) {
-            error = platform::kErrorNotEnoughMemory;
-        } else {
-            if (!bytes.allocate(size + 1)) error = platform::kErrorNotEnoughMemory;
-        }
-    }
+    if (error == 0 && size >= 0xFFFFFFFFu) error = platform::kErrorNotEnoughMemory;
     if (error != 0) {
         SendOVMsg(SCANMSG_DEBUG, u" LoadDbFileData: Allocation Memory Error %d",
                   static_cast<int>(error));
@@ -126,58 +136,61 @@ int32_t LoadDbFileData() {
     SendOVMsg(SCANMSG_DEBUG, u" LoadDbFileData: Allocation Memory Ok (size: %d)",
               static_cast<int>(size));
 
-    uint64_t done = 0;
-    while (done < size) {
-        uint32_t got = 0;
-        error = g_readDatabase(file, bytes.get() + done, static_cast<uint32_t>(size - done), got);
-        if (error != 0 || got == 0) break;
-        done += got;
-    }
-    if (error != 0) {
-        SendOVMsg(SCANMSG_DEBUG, u" LoadDbFileData: Read File Error %d", static_cast<int>(error));
+    g_database.file = std::move(file);
+    g_database.size = size;
+    // The first read error of either half of a large file.
+    std::atomic<uint32_t> readError{0};
+    auto readPiece = [&readError](uint64_t offset, char* into, size_t bytes, size_t& got) {
+        const uint32_t failed = ReadDatabaseBytes(offset, into, bytes, got);
+        if (failed == 0) return true;
+        uint32_t none = 0;
+        readError.compare_exchange_strong(none, failed);
+        return false;
+    };
+    bool built = false;
+    try {
+        built = g_database.index.buildFromStored(size, names::databaseKeyByte(), readPiece);
+    } catch (const std::bad_alloc&) {
+        UnloadOVData();
+        SendOVMsg(SCANMSG_DEBUG, u" LoadDbFileData: Allocation Memory Error %d",
+                  static_cast<int>(platform::kErrorNotEnoughMemory));
         return 0;
     }
-    bytes[done] = 0;
+    if (!built) {
+        UnloadOVData();
+        SendOVMsg(SCANMSG_DEBUG, u" LoadDbFileData: Read File Error %d",
+                  static_cast<int>(readError.load()));
+        return 0;
+    }
     SendOVMsg(SCANMSG_DEBUG, u" LoadDbFileData: Load File Ok");
-    g_database.bytes = std::move(bytes);
-    g_database.size = static_cast<size_t>(done);
-    g_database.textLength = TextLength(g_database.bytes.get(), g_database.size, 0);
+    g_database.loaded = true;
     return 1;
 }
 
 int32_t UnscrambleDbText() {
-    if (!g_database.bytes || g_database.key != 0) return 1;
-    // The bytes stay as stored and are read through the key, which spares a
-    // pass that rewrites tens of megabytes. A zero byte in the stored form ends the text:
-    // nothing behind it is seen. A stored key byte unscrambles to a zero
-    // byte, which ends the text too.
-    const uint8_t key = names::databaseKeyByte();
-    g_database.textLength = TextLength(g_database.bytes.get(), g_database.textLength, key);
-    g_database.key = key;
-    g_database.index.build(std::string_view(g_database.bytes.get(), g_database.textLength), key);
+    if (!g_database.loaded) return 1;
+    // The stored bytes are read through the key, both by the index (built
+    // as the file was read) and by a search of the text.
+    g_database.key = names::databaseKeyByte();
     g_database.indexed = true;
     return 1;
 }
 
 void UnloadOVData() {
-    g_database.bytes.reset();
+    g_database.file.close();
+    g_database.loaded = false;
     g_database.size = 0;
-    g_database.textLength = 0;
     g_database.key = 0;
     g_database.index.clear();
     g_database.indexed = false;
 }
 
 bool DatabaseContains(const char* hashText) {
-    if (!g_database.bytes || !hashText || !*hashText) return false;
+    if (!g_database.loaded || !hashText || !*hashText) return false;
     const std::string_view hash(hashText);
     bool hashShaped = hash.size() == 32;
     for (char c : hash)
         hashShaped = hashShaped && ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'));
     if (g_database.indexed && hashShaped) return g_database.index.contains(hash);
-    // Searched as stored, for the hash as it would be stored.
-    std::string stored(hash);
-    for (char& c : stored) c = static_cast<char>(static_cast<uint8_t>(c) ^ g_database.key);
-    std::string_view text(g_database.bytes.get(), g_database.textLength);
-    return text.find(stored) != std::string_view::npos;
+    return StoredTextContains(hash);
 }

@@ -120,6 +120,10 @@ public:
 
     bool isOpen() const { return m_fd >= 0; }
     [[nodiscard]] uint32_t read(void* buffer, uint32_t size, uint32_t& bytesRead);
+    // Reads at offset without moving the file's position, so that several
+    // threads may read one file at once; fewer bytes only at its end.
+    [[nodiscard]] uint32_t readAt(uint64_t offset, void* buffer, uint32_t size,
+                                  uint32_t& bytesRead) const;
     [[nodiscard]] uint32_t write(const void* data, uint32_t size, uint32_t& bytesWritten);
     [[nodiscard]] uint32_t size(uint64_t& out) const;
     [[nodiscard]] uint32_t identity(FileIdentity& out) const;

@@ -264,6 +264,24 @@ uint32_t File::read(void* buffer, uint32_t size, uint32_t& bytesRead) {
     return report(kErrorSuccess);
 }
 
+uint32_t File::readAt(uint64_t offset, void* buffer, uint32_t size, uint32_t& bytesRead) const {
+    bytesRead = 0;
+    if (m_fd < 0) return report(kErrorInvalidHandle);
+    if (!(m_access & kGenericRead)) return report(kErrorAccessDenied);
+    auto* out = static_cast<char*>(buffer);
+    while (bytesRead < size) {
+        ssize_t n = ::pread(m_fd, out + bytesRead, size - bytesRead,
+                            static_cast<off_t>(offset + bytesRead));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return report(errorFromErrno(errno));
+        }
+        if (n == 0) break;
+        bytesRead += static_cast<uint32_t>(n);
+    }
+    return report(kErrorSuccess);
+}
+
 uint32_t File::write(const void* data, uint32_t size, uint32_t& bytesWritten) {
     bytesWritten = 0;
     if (m_fd < 0) return report(kErrorInvalidHandle);

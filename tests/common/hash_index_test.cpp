@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <random>
 #include <set>
 
@@ -195,5 +197,95 @@ TEST(HashIndex, CrowdedAndRepeatedEntriesOfALargeText) {
         near[31] = near[31] == '0' ? '1' : '0';
         // With a line break after each entry, only whole entries are in the text.
         EXPECT_EQ(index.contains(near), unique.count(near) == 1) << near;
+    }
+}
+
+namespace {
+
+// A stored text read as a file would be, in reads of at most `most` bytes;
+// a read at or past `failAt` fails.
+names::HashIndex::PieceReader readerOf(const std::string& stored, size_t most,
+                                       uint64_t failAt = UINT64_MAX) {
+    return [&stored, most, failAt](uint64_t offset, char* into, size_t bytes, size_t& got) {
+        got = 0;
+        if (offset + bytes > failAt) return false;
+        if (offset >= stored.size()) return true;
+        got = std::min({bytes, most, static_cast<size_t>(stored.size() - offset)});
+        std::memcpy(into, stored.data() + offset, got);
+        return true;
+    };
+}
+
+}  // namespace
+
+// A stored text is read a piece at a time, in two halves for a large one:
+// runs cut by a piece's end or by the middle (short, indexable, long, longer
+// than a piece) are found as in the whole text, and the text ends at its
+// first stored zero or key byte, in either half.
+TEST(HashIndex, AStoredTextReadInPiecesAnswersAsTheWholeText) {
+    std::mt19937_64 rng(23);
+    const char digits[] = "0123456789ABCDEF";
+    auto run = [&](size_t length) {
+        std::string r;
+        for (size_t d = 0; d < length; ++d) r.push_back(digits[rng() % 16]);
+        return r;
+    };
+    constexpr size_t kPiece = 256 << 10;
+    std::string text;
+    // Each run placed to straddle the next piece boundary.
+    for (size_t length : {20, 32, 60, 128, 129, 400, 300000, 32, 90}) {
+        const size_t boundary = (text.size() / kPiece + 1) * kPiece;
+        while (text.size() + 33 + length / 2 < boundary) text += run(32) + "\r\n";
+        text.resize(boundary - length / 2, '\n');
+        text += run(length) + "\r\n";
+    }
+    while (text.size() < (3u << 20)) text += run(32) + "\r\n";
+    const size_t middle = text.size() / 2;
+    text.replace(middle - 20, 40, run(40));  // a run across the middle
+    const uint8_t key = 0xD0;
+    const std::string stored = scrambled(text, key);
+
+    auto check = [&](const std::string& storedText, const std::string& plainText, size_t most) {
+        names::HashIndex whole, pieces;
+        whole.build(plainText);
+        ASSERT_TRUE(pieces.buildFromStored(storedText.size(), key, readerOf(storedText, most)));
+        EXPECT_EQ(pieces.windowCount(), whole.windowCount());
+        EXPECT_EQ(pieces.longRunBytes(), whole.longRunBytes());
+        for (size_t at = 0; at + 32 <= plainText.size(); at += 997) {
+            const std::string query = plainText.substr(at, 32);
+            if (query.find_first_not_of(digits) != std::string::npos) continue;
+            ASSERT_EQ(pieces.contains(query), whole.contains(query)) << at;
+        }
+        for (size_t at = middle - 20; at + 32 <= std::min(middle + 20, plainText.size()); ++at)
+            EXPECT_EQ(pieces.contains(plainText.substr(at, 32)),
+                      whole.contains(plainText.substr(at, 32)));
+    };
+    check(stored, text, SIZE_MAX);
+    check(stored, text, 1000);  // short reads
+    // A stored zero in the second half, a stored key byte in the first.
+    for (size_t end : {text.size() * 3 / 4, text.size() / 5}) {
+        std::string cut = stored;
+        cut[end] = end > middle ? '\0' : static_cast<char>(key);
+        check(cut, text.substr(0, end), SIZE_MAX);
+    }
+    // A text shorter than its listed size ends where it ends.
+    names::HashIndex shorter;
+    ASSERT_TRUE(shorter.buildFromStored(stored.size() + 5000, key, readerOf(stored, SIZE_MAX)));
+    names::HashIndex whole;
+    whole.build(text);
+    EXPECT_EQ(shorter.windowCount(), whole.windowCount());
+}
+
+// A read error anywhere, even behind the text's end, fails the whole index.
+TEST(HashIndex, AStoredTextThatFailsToReadIsNoIndex) {
+    std::string text;
+    while (text.size() < (2u << 20)) text += kA + "\r\n";
+    std::string stored = scrambled(text, 0xD0);
+    stored[100] = '\0';  // the text ends here
+    for (uint64_t failAt : {uint64_t{50}, uint64_t{stored.size() / 3}, uint64_t{stored.size() - 10}}) {
+        names::HashIndex index;
+        EXPECT_FALSE(index.buildFromStored(stored.size(), 0xD0, readerOf(stored, SIZE_MAX, failAt)));
+        EXPECT_EQ(index.windowCount(), 0u);
+        EXPECT_FALSE(index.contains(kA));
     }
 }

@@ -95,9 +95,10 @@ TEST(ScanRun, ADatabaseReadErrorEndsTheRun) {
         // The first read gets the first entry, the next one fails as a
         // failing disk does (EIO comes back as 1).
         int reads = 0;
-        SetDatabaseReader([&](platform::File& db, void* buffer, uint32_t size, uint32_t& got) {
+        SetDatabaseReader([&](const platform::File& db, uint64_t offset, void* buffer,
+                              uint32_t size, uint32_t& got) {
             if (reads++ > 0) return platform::kErrorInvalidFunction;
-            return db.read(buffer, std::min<uint32_t>(size, 40), got);
+            return db.readAt(offset, buffer, std::min<uint32_t>(size, 40), got);
         });
         Recorder recorder;
         CustomScan scan(recorder, file);
