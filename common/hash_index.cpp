@@ -180,10 +180,6 @@ size_t expectedWindows(uint64_t textBytes) {
     return static_cast<size_t>(textBytes / (kHashDigits + 1) + 1);
 }
 
-// Pieces of a stored text are read into a buffer this large and collected
-// from there, while they are still in the processor's cache.
-constexpr size_t kPieceBytes = 256 << 10;
-
 // What the collection of one half of a stored text found.
 struct HalfRead {
     bool readFailed = false;
@@ -211,10 +207,10 @@ bool readPiece(const HashIndex::PieceReader& read, uint64_t offset, char* into, 
 // indexed, and goes to longRuns as it is read once it is too long to be.
 // Every byte of the half is read, also behind the text's end.
 HalfRead collectStoredHalf(uint64_t size, uint8_t scrambleKey, const HashIndex::PieceReader& read,
-                           bool firstHalf, uint64_t middle, HashIndex::KeyList& keys,
-                           std::string& longRuns) {
+                           size_t pieceBytes, bool firstHalf, uint64_t middle,
+                           HashIndex::KeyList& keys, std::string& longRuns) {
     HalfRead outcome;
-    std::vector<char> buffer(kMaxIndexedRun + kPieceBytes);
+    std::vector<char> buffer(kMaxIndexedRun + pieceBytes);
     size_t carried = 0;      // an unfinished run's digits, plain, at the buffer's start
     bool inLongRun = false;  // an unfinished run already in longRuns
     bool skipping = !firstHalf;
@@ -224,7 +220,7 @@ HalfRead collectStoredHalf(uint64_t size, uint8_t scrambleKey, const HashIndex::
     while (offset < size && !halfEnded) {
         if (outcome.textEnded && firstHalf && offset >= middle) break;
         char* piece = buffer.data() + carried;
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(kPieceBytes, size - offset));
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(pieceBytes, size - offset));
         size_t got = 0;
         if (!readPiece(read, offset, piece, want, got)) {
             outcome.readFailed = true;
@@ -344,21 +340,26 @@ void HashIndex::build(std::string_view text, uint8_t scrambleKey) {
     place(firstKeys, secondKeys, twoThreads);
 }
 
-bool HashIndex::buildFromStored(uint64_t size, uint8_t scrambleKey, const PieceReader& read) {
+bool HashIndex::buildFromStored(uint64_t size, uint8_t scrambleKey, const PieceReader& read,
+                                Pieces pieces) {
     clear();
-    const bool twoThreads = size >= kParallelTextBytes;
+    // Pieces are read into a buffer and collected from there, while they
+    // are still in the processor's cache.
+    const size_t pieceBytes = std::max<size_t>(pieces.pieceBytes, 1);
+    const bool twoThreads = size >= std::max<uint64_t>(pieces.twoHalvesFrom, 2);
     const uint64_t middle = twoThreads ? size / 2 : size;
     KeyList firstKeys, secondKeys;
     std::string secondLongRuns;
     HalfRead halves[2];
     if (twoThreads) {
         inTwoHalves(2, 1, [&](size_t half, size_t) {
-            halves[half] = collectStoredHalf(size, scrambleKey, read, half == 0, middle,
+            halves[half] = collectStoredHalf(size, scrambleKey, read, pieceBytes, half == 0, middle,
                                              half == 0 ? firstKeys : secondKeys,
                                              half == 0 ? m_longRuns : secondLongRuns);
         });
     } else {
-        halves[0] = collectStoredHalf(size, scrambleKey, read, true, middle, firstKeys, m_longRuns);
+        halves[0] = collectStoredHalf(size, scrambleKey, read, pieceBytes, true, middle, firstKeys,
+                                      m_longRuns);
     }
     if (halves[0].readFailed || halves[1].readFailed) {
         clear();

@@ -37,7 +37,17 @@ public:
     // first byte stored as zero or reading as zero; the text is never held
     // whole in memory. Every byte up to `size` is read, so that a read
     // error anywhere is seen: false then, and the index is empty.
-    bool buildFromStored(uint64_t size, uint8_t scrambleKey, const PieceReader& read);
+    // How a stored text is read: in pieces of this many bytes, and in two
+    // halves at once from this size on (tests and fuzzing make both small).
+    struct Pieces {
+        size_t pieceBytes = 256 << 10;
+        uint64_t twoHalvesFrom = 1 << 20;
+    };
+    bool buildFromStored(uint64_t size, uint8_t scrambleKey, const PieceReader& read,
+                         Pieces pieces);
+    bool buildFromStored(uint64_t size, uint8_t scrambleKey, const PieceReader& read) {
+        return buildFromStored(size, scrambleKey, read, Pieces());
+    }
     void clear();
 
     // True when hashText (exactly 32 characters) occurs in the indexed text.

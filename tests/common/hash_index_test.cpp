@@ -23,6 +23,20 @@ std::string scrambled(std::string text, uint8_t key) {
     return text;
 }
 
+// A stored text read as a file would be, in reads of at most `most` bytes;
+// a read at or past `failAt` fails.
+names::HashIndex::PieceReader readerOf(const std::string& stored, size_t most,
+                                       uint64_t failAt = UINT64_MAX) {
+    return [&stored, most, failAt](uint64_t offset, char* into, size_t bytes, size_t& got) {
+        got = 0;
+        if (offset + bytes > failAt) return false;
+        if (offset >= stored.size()) return true;
+        got = std::min({bytes, most, static_cast<size_t>(stored.size() - offset)});
+        std::memcpy(into, stored.data() + offset, got);
+        return true;
+    };
+}
+
 }  // namespace
 
 TEST(HashIndex, AnswersAsASubstringSearchWould) {
@@ -52,6 +66,12 @@ TEST(HashIndex, AnswersAsASubstringSearchWould) {
         names::HashIndex fromStored;
         fromStored.build(scrambled(c.text, 0xD0), 0xD0);
         EXPECT_EQ(fromStored.contains(c.query), substringSearch(c.text, c.query))
+            << "text: " << c.text.substr(0, 80) << " query: " << c.query;
+        // And read in pieces of a few bytes, in two halves.
+        const std::string stored = scrambled(c.text, 0xD0);
+        names::HashIndex fromPieces;
+        ASSERT_TRUE(fromPieces.buildFromStored(stored.size(), 0xD0, readerOf(stored, 3), {5, 2}));
+        EXPECT_EQ(fromPieces.contains(c.query), substringSearch(c.text, c.query))
             << "text: " << c.text.substr(0, 80) << " query: " << c.query;
     }
 }
@@ -199,24 +219,6 @@ TEST(HashIndex, CrowdedAndRepeatedEntriesOfALargeText) {
         EXPECT_EQ(index.contains(near), unique.count(near) == 1) << near;
     }
 }
-
-namespace {
-
-// A stored text read as a file would be, in reads of at most `most` bytes;
-// a read at or past `failAt` fails.
-names::HashIndex::PieceReader readerOf(const std::string& stored, size_t most,
-                                       uint64_t failAt = UINT64_MAX) {
-    return [&stored, most, failAt](uint64_t offset, char* into, size_t bytes, size_t& got) {
-        got = 0;
-        if (offset + bytes > failAt) return false;
-        if (offset >= stored.size()) return true;
-        got = std::min({bytes, most, static_cast<size_t>(stored.size() - offset)});
-        std::memcpy(into, stored.data() + offset, got);
-        return true;
-    };
-}
-
-}  // namespace
 
 // A stored text is read a piece at a time, in two halves for a large one:
 // runs cut by a piece's end or by the middle (short, indexable, long, longer

@@ -128,6 +128,12 @@ SEEDS = {
         + struct.pack("<Ii", 8, 1) + b"\1" * 8 + b"a.exe\0",
         "short": b"\1" + struct.pack("<IBBH", 999, 3, 0, 24),
     },
+    "fuzz_stored_index": {  # piece size and halves, read size, then the stored text
+        "lines": b"\x87\x05" + scramble(b"44D88612FEA8A8F36DE82E1278ABB02F\r\nD41D8CD98F00B204E9800998ECF8427E\r\n"),
+        "run": b"\x83\x0f" + scramble(b"44D88612FEA8A8F36DE82E1278ABB02F" * 6 + b"\r\n" + b"A" * 40),
+        "keybyte": b"\x0c\x03" + scramble(b"44D88612FEA8A8F36DE82E1278ABB02F\r\n") + bytes([KEY])
+        + scramble(b"D41D8CD98F00B204E9800998ECF8427E\r\n"),
+    },
     "fuzz_service_hash_list": {  # the check's lookup against the text it was built from
         "lines": b"44D88612FEA8A8F36DE82E1278ABB02F\r\nD41D8CD98F00B204E9800998ECF8427E\r\n",
         "long": b"x" * 500 + b"44D88612FEA8A8F36DE82E1278ABB02F\n",
