@@ -211,7 +211,7 @@ HalfRead collectStoredHalf(uint64_t size, uint8_t scrambleKey, const HashIndex::
                            HashIndex::KeyList& keys, std::string& longRuns) {
     HalfRead outcome;
     std::vector<char> buffer(kMaxIndexedRun + pieceBytes);
-    size_t carried = 0;      // an unfinished run's digits, plain, at the buffer's start
+    size_t carried = 0;      // an unfinished run's digits, as stored, at the buffer's start
     bool inLongRun = false;  // an unfinished run already in longRuns
     bool skipping = !firstHalf;
     bool halfEnded = false;  // the first half has reached the second
@@ -242,11 +242,12 @@ HalfRead collectStoredHalf(uint64_t size, uint8_t scrambleKey, const HashIndex::
                 length = static_cast<size_t>(static_cast<const char*>(keyByte) - piece);
         }
         const bool textEnds = length < got || fileEnded;
-        for (size_t i = 0; i < length; ++i) piece[i] = plain(piece[i], scrambleKey);
+        // Read through the key where it is looked at: the bytes stay as stored.
+        auto digitAt = [scrambleKey](const char* at) { return isDigit(plain(*at, scrambleKey)); };
         if (firstHalf && at + length > middle) {
             // Past the middle the first half ends at the first non-digit.
             for (size_t i = at >= middle ? 0 : static_cast<size_t>(middle - at); i < length; ++i) {
-                if (!isDigit(piece[i])) {
+                if (!digitAt(piece + i)) {
                     length = i;
                     halfEnded = true;
                     break;
@@ -261,7 +262,7 @@ HalfRead collectStoredHalf(uint64_t size, uint8_t scrambleKey, const HashIndex::
         if (skipping) {
             // The digits the second half begins with belong to the first.
             size_t begin = 0;
-            while (begin < length && isDigit(piece[begin])) ++begin;
+            while (begin < length && digitAt(piece + begin)) ++begin;
             if (begin == length) continue;
             skipping = false;
             text = piece + begin;
@@ -270,8 +271,8 @@ HalfRead collectStoredHalf(uint64_t size, uint8_t scrambleKey, const HashIndex::
         carried = 0;
         if (inLongRun) {
             size_t digits = 0;
-            while (digits < textSize && isDigit(text[digits])) ++digits;
-            longRuns.append(text, digits);
+            while (digits < textSize && digitAt(text + digits)) ++digits;
+            for (size_t i = 0; i < digits; ++i) longRuns.push_back(plain(text[i], scrambleKey));
             text += digits;
             textSize -= digits;
             if (textSize > 0 || last) {
@@ -283,11 +284,11 @@ HalfRead collectStoredHalf(uint64_t size, uint8_t scrambleKey, const HashIndex::
         // Runs cut by the piece's end wait for the next piece.
         size_t complete = textSize;
         if (!last)
-            while (complete > 0 && isDigit(text[complete - 1])) --complete;
-        collectWindows(std::string_view(text, complete), 0, keys, longRuns);
+            while (complete > 0 && digitAt(text + complete - 1)) --complete;
+        collectWindows(std::string_view(text, complete), scrambleKey, keys, longRuns);
         const size_t tail = textSize - complete;
         if (tail > kMaxIndexedRun) {
-            longRuns.append(text + complete, tail);
+            for (size_t i = complete; i < textSize; ++i) longRuns.push_back(plain(text[i], scrambleKey));
             inLongRun = true;
         } else {
             std::memmove(buffer.data(), text + complete, tail);
