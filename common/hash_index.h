@@ -13,6 +13,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/large_memory.h"
@@ -57,10 +58,10 @@ public:
     size_t longRunBytes() const { return m_longRuns.size(); }
 
     // The 16 bytes of a window as two big-endian halves: comparing keys
-    // compares the digits.
+    // compares the digits. Left unset until a window is packed into it.
     struct Key {
-        uint64_t high = 0;
-        uint64_t low = 0;
+        uint64_t high;
+        uint64_t low;
         friend bool operator<(const Key& a, const Key& b) {
             return a.high != b.high ? a.high < b.high : a.low < b.low;
         }
@@ -69,7 +70,29 @@ public:
         }
     };
 
-    using KeyList = std::vector<Key, platform::LargeAllocator<Key>>;
+    // A list of keys grows without clearing what it grows by: every key is
+    // written before it is read, and clearing the megabytes of a large
+    // index first would be a pass of its own, on one thread.
+    template <class T>
+    struct UnclearedAllocator : platform::LargeAllocator<T> {
+        template <class U>
+        struct rebind {
+            using other = UnclearedAllocator<U>;
+        };
+        UnclearedAllocator() = default;
+        template <class U>
+        UnclearedAllocator(const UnclearedAllocator<U>&) {}
+        template <class U, class... Args>
+        void construct(U* p, Args&&... args) {
+            ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+        }
+        template <class U>
+        void construct(U* p) noexcept {
+            ::new (static_cast<void*>(p)) U;
+        }
+    };
+
+    using KeyList = std::vector<Key, UnclearedAllocator<Key>>;
 
 private:
     void place(const KeyList& first, const KeyList& second, bool twoThreads);
