@@ -72,10 +72,21 @@ void ReportLog::writeText(const std::u16string& text) {
 
 void ReportLog::flush() {
     m_lastFlushMs = platform::coarseMonotonicMs();
+    if (m_behind) m_behind->drain();
     if (m_pending.empty() || !m_file.isOpen()) return;
     uint32_t written = 0;
     (void)m_file.write(m_pending.data(), static_cast<uint32_t>(m_pending.size()), written);
     m_pending.clear();
+}
+
+void ReportLog::flushBehind() {
+    m_lastFlushMs = platform::coarseMonotonicMs();
+    if (m_pending.empty() || !m_file.isOpen()) return;
+    if (!m_behind) m_behind = std::make_unique<WriteBehind>(m_file);
+    std::string block;
+    block.reserve(kFlushBytes + 4096);
+    block.swap(m_pending);
+    m_behind->write(std::move(block));
 }
 
 int32_t ReportLog::open(const char16_t* scanTypeText) {
@@ -155,9 +166,11 @@ int32_t ReportLog::writeLine(const char16_t* text, bool debug) {
     // Report lines reach the file at once; debug lines, thousands a second
     // while Debug is on, in blocks, and never later than a moment after.
     // The coarse clock: the precise one cost a tenth of a scan with Debug on.
-    if (!debug || m_pending.size() >= kFlushBytes ||
-        platform::coarseMonotonicMs() - m_lastFlushMs >= kFlushIntervalMs)
+    if (!debug)
         flush();
+    else if (m_pending.size() >= kFlushBytes ||
+             platform::coarseMonotonicMs() - m_lastFlushMs >= kFlushIntervalMs)
+        flushBehind();
     return 1;
 }
 

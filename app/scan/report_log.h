@@ -7,8 +7,10 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
+#include "app/scan/write_behind.h"
 #include "platform/fs.h"
 
 // A moment in UTC, broken down as the log's name and header show it.
@@ -45,9 +47,10 @@ public:
     int32_t open(const char16_t* scanTypeText);
     // A report line, or a debug line ("*** DEBUG *** " first). 1, or 0 for
     // a null text or when no log is open. A report line is in the file when
-    // this returns; debug lines are held and written in blocks of up to
-    // 64 KiB, at the latest with the first line written 200 ms after the
-    // last write, and with any report line, the footer or the next open.
+    // this returns, after every line before it; debug lines are held and
+    // handed on in blocks of up to 64 KiB, at the latest with the first line
+    // written 200 ms after the last, to be written behind the scan, and are
+    // in the file with any report line, the footer or the next open.
     int32_t writeLine(const char16_t* text, bool debug);
     // Writes the totals and the end time, closes the file. 1, or 0 when no
     // log is open.
@@ -62,10 +65,16 @@ public:
 
 private:
     void writeText(const std::u16string& text);
+    // Writes what is held, after every block handed on before.
     void flush();
+    // Hands what is held (debug lines) on to be written behind.
+    void flushBehind();
 
     ReportClock m_clock;
     platform::File m_file;
+    // Writes blocks of debug lines while the scan goes on; made with the
+    // first, and gone before the file.
+    std::unique_ptr<WriteBehind> m_behind;
     std::string m_pending;  // debug lines not yet written
     int64_t m_lastFlushMs = 0;  // coarse clock
     std::u16string m_path;

@@ -4,9 +4,11 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "common/registry_names.h"
 #include "platform/path.h"
@@ -149,6 +151,12 @@ TEST_F(ReportLogTest, DebugLinesAreWrittenInBlocksAndNeverLost) {
         // Enough debug lines to fill more than one block.
         const std::u16string line(1000, u'd');
         for (int i = 0; i < 200; ++i) log.writeLine(line.c_str(), true);
+        // Full blocks are written behind the scan: they reach the file soon,
+        // without a report line.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (Read(name).size() <= std::string(kHeader).size() + 64 * 1024 &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         EXPECT_GT(Read(name).size(), std::string(kHeader).size() + 64 * 1024);
         log.writeLine(u"last", true);
     }
