@@ -24,8 +24,8 @@ namespace {
 // - the traces of one call are sent back to back, with nothing the outside
 //   can see in between, so one answer for all of them is the answer the
 //   receiver would have given had its setting changed just after the call;
-//   a change of the setting takes effect at the next call (a "no" to traces
-//   may be kept a little longer, see below);
+//   a change of the setting takes effect at the next call (an answer about
+//   traces may be kept a little longer, see below);
 // - every message other than a trace is sent as before, and a receiver
 //   without an interest gets every trace.
 // The pause gate is passed once per call even when nothing is sent, so a
@@ -36,8 +36,10 @@ namespace {
 // got for its window, and reuses it for the traces that follow until it
 // sends any other message or the coarse clock ticks on (a few
 // milliseconds): a receiver that turns its traces on gets them from the
-// first trace after its next message, or a tick later. A "yes" is never
-// kept: a receiver that turns traces off is asked again at the next call.
+// first trace after its next message, or a tick later. A "yes" is kept for
+// the rest of its tick, for every call: a receiver that turns its traces
+// off may still get those of the next few milliseconds, which it drops as
+// it drops any trace it does not keep.
 //
 // A text of this many bytes or more is not sent at all.
 constexpr size_t kMessageBufferBytes = 8192;
@@ -48,20 +50,24 @@ void Deliver(platform::WindowHandle window, uint32_t code, const char16_t* text)
     platform::sendMessage(window, code, text);
 }
 
-struct DeclinedTraces {
+// An answer about traces a thread keeps for its window, and the coarse
+// clock's tick it was given in.
+struct KeptAnswer {
     platform::WindowHandle window = 0;
     int64_t tick = 0;
 };
 
-thread_local DeclinedTraces t_declined;
+thread_local KeptAnswer t_declined;
+thread_local KeptAnswer t_wanted;
 
 // `keep` says whether a "no" may serve the traces that follow.
 bool WindowWantsTraces(platform::WindowHandle window, bool keep) {
-    if (t_declined.window == window && t_declined.tick == platform::coarseMonotonicMs())
-        return false;
+    const int64_t tick = platform::coarseMonotonicMs();
+    if (t_wanted.window == window && t_wanted.tick == tick) return true;
+    if (t_declined.window == window && t_declined.tick == tick) return false;
     const bool wanted = platform::windowWantsMessage(window, SCANMSG_DEBUG);
-    t_declined = wanted || !keep ? DeclinedTraces{}
-                                 : DeclinedTraces{window, platform::coarseMonotonicMs()};
+    t_wanted = wanted ? KeptAnswer{window, tick} : KeptAnswer{};
+    t_declined = wanted || !keep ? KeptAnswer{} : KeptAnswer{window, tick};
     return wanted;
 }
 
@@ -82,7 +88,7 @@ int32_t SendOVMsg(int32_t code, const char16_t* format, ...) {
     const platform::WindowHandle window = RequestWindow();
     if (window == 0) return code;
     const bool isTrace = code == SCANMSG_DEBUG;
-    if (!isTrace) t_declined = DeclinedTraces{};
+    if (!isTrace) t_declined = KeptAnswer{};
     const bool traces = WindowWantsTraces(window, isTrace);
     if (!traces && isTrace) {
         WaitWhilePaused();
