@@ -3,6 +3,7 @@
 #include <chrono>
 #include <memory>
 
+#include "app/scan/line_text.h"
 #include "common/registry_names.h"
 #include "platform/coarse_clock.h"
 #include "platform/error.h"
@@ -131,30 +132,15 @@ int32_t ReportLog::writeLine(const char16_t* text, bool debug) {
     // process: %s\n" carries, stay.
     if (debug) m_pending += kDebugPrefix;
     const size_t at = m_pending.size();
-    // The usual line is ASCII: converted straight into the pending block as
-    // its end is sought, breaks replaced on the way, in one pass (with Debug
-    // on, this is hundreds of megabytes a scan).
-    constexpr size_t kStep = 256;
-    size_t length = 0;
-    char16_t seen = 0;
-    for (bool ended = false; !ended;) {
-        m_pending.resize(at + length + kStep);
-        char* out = m_pending.data() + at;
-        for (const size_t stop = length + kStep; length < stop; ++length) {
-            const char16_t c = text[length];
-            if (c == 0) {
-                ended = true;
-                break;
-            }
-            seen |= c;
-            out[length] = c == u'\n' || c == u'\r' ? '?' : static_cast<char>(c);
-        }
-    }
+    const size_t length = UnitsBeforeZero(text);
     const std::u16string_view view(text, length);
     size_t end = length;
     while (end > 0 && (view[end - 1] == u'\n' || view[end - 1] == u'\r')) --end;
+    // The usual line is ASCII: narrowed straight into the pending block,
+    // breaks replaced on the way (with Debug on, this is hundreds of
+    // megabytes a scan).
     m_pending.resize(at + end);
-    if (seen >= 0x80) {
+    if (!NarrowAsciiLine(text, end, m_pending.data() + at)) {
         m_pending.resize(at);
         m_pending += platform::toAnsi(view.substr(0, end));
         for (size_t i = at; i < m_pending.size(); ++i)
