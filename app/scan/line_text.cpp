@@ -25,17 +25,18 @@ __attribute__((no_sanitize("address"))) size_t UnitsBeforeZero(const char16_t* t
         while (text[n]) ++n;
         return n;
     }
+    // The reads are written out here, not in a helper, so that none of
+    // them is checked.
     const char* block = reinterpret_cast<const char*>(address & ~uintptr_t{15});
     const __m128i zero = _mm_setzero_si128();
-    auto zeroUnits = [&](const char* at) {
-        return static_cast<unsigned>(_mm_movemask_epi8(
-            _mm_cmpeq_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(at)), zero)));
-    };
+    __m128i units = _mm_load_si128(reinterpret_cast<const __m128i*>(block));
     // The bytes of the first block before the text do not count.
-    unsigned mask = zeroUnits(block) & (~0u << (address & 15));
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(units, zero))) &
+                    (~0u << (address & 15));
     while (mask == 0) {
         block += 16;
-        mask = zeroUnits(block);
+        units = _mm_load_si128(reinterpret_cast<const __m128i*>(block));
+        mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(units, zero)));
     }
     return static_cast<size_t>(block + __builtin_ctz(mask) - reinterpret_cast<const char*>(text)) / 2;
 }
