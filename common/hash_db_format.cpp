@@ -1,5 +1,7 @@
 #include "common/hash_db_format.h"
 
+#include <cstring>
+
 namespace names {
 
 uint8_t databaseKeyByte() {
@@ -38,6 +40,17 @@ bool scrambleDatabaseText(std::string_view plain, std::string& stored, std::stri
         stored.push_back(static_cast<char>(b ^ key));
     }
     return true;
+}
+
+size_t storedTextLength(const char* stored, size_t size, uint8_t key) {
+    size_t length = size;
+    if (const void* zero = std::memchr(stored, 0, length))
+        length = static_cast<size_t>(static_cast<const char*>(zero) - stored);
+    if (key != 0) {
+        if (const void* keyByte = std::memchr(stored, key, length))
+            length = static_cast<size_t>(static_cast<const char*>(keyByte) - stored);
+    }
+    return length;
 }
 
 }  // namespace names

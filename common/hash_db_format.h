@@ -2,6 +2,7 @@
 // uppercase hex digits, stored with every byte XOR-ed with one key byte.
 // The engine, the service and ovdb all read and write it through here.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -20,6 +21,11 @@ uint8_t databaseKeyByte();
 // XORs each stored byte with the key byte up to the first zero byte, which
 // ends the text (what stands behind it is never seen).
 std::string unscrambleDatabaseText(std::string_view stored);
+
+// The bytes of stored[0..size) before the text ends: at its first zero
+// byte and, when key is not zero, at its first byte equal to key (which
+// reads as a zero byte).
+size_t storedTextLength(const char* stored, size_t size, uint8_t key);
 
 // The stored form of a plain text. Fails (false, reason in *error) when the
 // plain text holds the key byte or a zero byte, since the stored form would

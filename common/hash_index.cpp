@@ -8,6 +8,8 @@
 #include <new>
 #include <thread>
 
+#include "common/hash_db_format.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -233,14 +235,7 @@ HalfRead collectStoredHalf(uint64_t size, uint8_t scrambleKey, const HashIndex::
         // Behind the text's end a piece is only read, to see that it reads.
         if (outcome.textEnded) continue;
 
-        // The text ends at its first byte stored as zero or as the key.
-        size_t length = got;
-        if (const void* zero = std::memchr(piece, 0, length))
-            length = static_cast<size_t>(static_cast<const char*>(zero) - piece);
-        if (scrambleKey != 0) {
-            if (const void* keyByte = std::memchr(piece, scrambleKey, length))
-                length = static_cast<size_t>(static_cast<const char*>(keyByte) - piece);
-        }
+        size_t length = storedTextLength(piece, got, scrambleKey);
         const bool textEnds = length < got || fileEnded;
         // Read through the key where it is looked at: the bytes stay as stored.
         auto digitAt = [scrambleKey](const char* at) { return isDigit(plain(*at, scrambleKey)); };

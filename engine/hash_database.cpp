@@ -79,13 +79,7 @@ bool StoredTextContains(std::string_view text) {
         char* piece = buffer.data() + kept;
         if (ReadDatabaseBytes(offset, piece, want, got) != 0) return false;
         offset += got;
-        size_t length = got;
-        if (const void* zero = std::memchr(piece, 0, length))
-            length = static_cast<size_t>(static_cast<const char*>(zero) - piece);
-        if (key != 0) {
-            if (const void* keyByte = std::memchr(piece, key, length))
-                length = static_cast<size_t>(static_cast<const char*>(keyByte) - piece);
-        }
+        const size_t length = names::storedTextLength(piece, got, key);
         const std::string_view searched(buffer.data(), kept + length);
         if (searched.find(stored) != std::string_view::npos) return true;
         if (length < want) return false;  // the text ends here

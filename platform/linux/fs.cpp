@@ -247,39 +247,40 @@ uint32_t File::openInFolder(const EntryInFolder& entry, uint32_t share, File& ou
     return report(kErrorSuccess);
 }
 
-uint32_t File::read(void* buffer, uint32_t size, uint32_t& bytesRead) {
-    bytesRead = 0;
-    if (m_fd < 0) return report(kErrorInvalidHandle);
-    if (!(m_access & kGenericRead)) return report(kErrorAccessDenied);
-    auto* out = static_cast<char*>(buffer);
+namespace {
+
+// Reads until `size` bytes or the file's end: at `offset` when one is given
+// (the file's position stays), else at the position.
+uint32_t readFully(int fd, const uint64_t* offset, char* out, uint32_t size, uint32_t& bytesRead) {
     while (bytesRead < size) {
-        ssize_t n = ::read(m_fd, out + bytesRead, size - bytesRead);
+        const ssize_t n =
+            offset ? ::pread(fd, out + bytesRead, size - bytesRead,
+                             static_cast<off_t>(*offset + bytesRead))
+                   : ::read(fd, out + bytesRead, size - bytesRead);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return report(errorFromErrno(errno));
+            return errorFromErrno(errno);
         }
         if (n == 0) break;
         bytesRead += static_cast<uint32_t>(n);
     }
-    return report(kErrorSuccess);
+    return kErrorSuccess;
+}
+
+}  // namespace
+
+uint32_t File::read(void* buffer, uint32_t size, uint32_t& bytesRead) {
+    bytesRead = 0;
+    if (m_fd < 0) return report(kErrorInvalidHandle);
+    if (!(m_access & kGenericRead)) return report(kErrorAccessDenied);
+    return report(readFully(m_fd, nullptr, static_cast<char*>(buffer), size, bytesRead));
 }
 
 uint32_t File::readAt(uint64_t offset, void* buffer, uint32_t size, uint32_t& bytesRead) const {
     bytesRead = 0;
     if (m_fd < 0) return report(kErrorInvalidHandle);
     if (!(m_access & kGenericRead)) return report(kErrorAccessDenied);
-    auto* out = static_cast<char*>(buffer);
-    while (bytesRead < size) {
-        ssize_t n = ::pread(m_fd, out + bytesRead, size - bytesRead,
-                            static_cast<off_t>(offset + bytesRead));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return report(errorFromErrno(errno));
-        }
-        if (n == 0) break;
-        bytesRead += static_cast<uint32_t>(n);
-    }
-    return report(kErrorSuccess);
+    return report(readFully(m_fd, &offset, static_cast<char*>(buffer), size, bytesRead));
 }
 
 uint32_t File::write(const void* data, uint32_t size, uint32_t& bytesWritten) {
