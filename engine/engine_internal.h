@@ -102,13 +102,24 @@ struct Md5Result {
     enum class Step { Done, ContextFailed, UpdateFailed, FinishFailed };
     Step step = Step::ContextFailed;
     uint8_t digest[16] = {};
+    // Whether the database lists the digest, when whoever hashed it (a
+    // read-ahead worker) has already looked it up: the database does not
+    // change during a scan run, and the lookup's cache misses then fall on
+    // the worker, not on the scan thread.
+    enum class Listed : uint8_t { Unknown, No, Yes };
+    Listed listed = Listed::Unknown;
 };
 Md5Result HashBytes(const void* data, uint32_t size);
+// The database's answer for a digest from the index, as DatabaseContains
+// would give it for the digest's text; Unknown while there is no index.
+// Safe on any thread while the database stays loaded.
+Md5Result::Listed DatabaseListsDigest(const uint8_t digest[16]);
 // What GenerateCryptoMd5Buffer does once the bytes are hashed: its traces,
 // the lookup and the report. size is the byte count the traces name.
 uint32_t JudgeMd5Result(const Md5Result& md5, uint32_t size, const char16_t* name,
                         const char16_t* extra);
-void ScanHashData(const char16_t* hashText, const char16_t* name, const char16_t* extra);
+void ScanHashData(const char16_t* hashText, const char16_t* name, const char16_t* extra,
+                  Md5Result::Listed listed = Md5Result::Listed::Unknown);
 void AddFileToReport(const char16_t* name, const char16_t* hashText, const char16_t* threatType,
                      const char16_t* extra);
 // Infection table of the scan run (2048 entries).

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/digest_text.h"
 #include "common/hash_db_format.h"
 #include "common/hash_index.h"
 #include "common/registry_names.h"
@@ -187,4 +188,10 @@ bool DatabaseContains(const char* hashText) {
         hashShaped = hashShaped && ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'));
     if (g_database.indexed && hashShaped) return g_database.index.contains(hash);
     return StoredTextContains(hash);
+}
+
+Md5Result::Listed DatabaseListsDigest(const uint8_t digest[16]) {
+    if (!g_database.loaded || !g_database.indexed) return Md5Result::Listed::Unknown;
+    const std::string text = names::digestTextUpperAscii(digest);
+    return g_database.index.contains(text) ? Md5Result::Listed::Yes : Md5Result::Listed::No;
 }

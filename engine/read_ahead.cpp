@@ -277,6 +277,7 @@ bool ReadAhead::readOne(Run& run, size_t index, std::vector<uint8_t>& buffer,
     // identity of the file, taken after this read, with the one before it.
     if (!hasher.finish(result.md5.digest)) return true;
     result.md5.step = Md5Result::Step::Done;
+    result.md5.listed = DatabaseListsDigest(result.md5.digest);
     result.bytes = static_cast<uint32_t>(done);
     result.hashed = true;
     return true;

@@ -92,7 +92,7 @@ uint32_t JudgeMd5Result(const Md5Result& md5, uint32_t size, const char16_t* nam
         SendOVMsg(SCANMSG_DEBUG, u" GenerateCryptoMd5Buffer, step 5");
         std::u16string hashText = names::digestTextUpper(md5.digest);
         SendOVMsg(SCANMSG_DEBUG, u" GenerateCryptoMd5Buffer, step 6");
-        ScanHashData(hashText.c_str(), name, extra);
+        ScanHashData(hashText.c_str(), name, extra, md5.listed);
         SendOVMsg(SCANMSG_DEBUG, u" GenerateCryptoMd5Buffer, step 7");
     } else {
         result = platform::kErrorInvalidFunction;
@@ -104,7 +104,8 @@ uint32_t JudgeMd5Result(const Md5Result& md5, uint32_t size, const char16_t* nam
     return result;
 }
 
-void ScanHashData(const char16_t* hashText, const char16_t* name, const char16_t* extra) {
+void ScanHashData(const char16_t* hashText, const char16_t* name, const char16_t* extra,
+                  Md5Result::Listed listed) {
     SendOVMsg(SCANMSG_OBJECT_TICK, u"");
     SendOVMsg(SCANMSG_DEBUG, u" ScanHashData: HASH: %s | File: %s | Extra: %s", hashText, name,
               extra);
@@ -115,7 +116,9 @@ void ScanHashData(const char16_t* hashText, const char16_t* name, const char16_t
     if (RunFlag() == 0) return;
 
     SendOVMsg(SCANMSG_CURRENT_FILE, u"%s", name);
-    if (DatabaseContains(ansiHash.c_str())) {
+    const bool found = listed == Md5Result::Listed::Unknown ? DatabaseContains(ansiHash.c_str())
+                                                            : listed == Md5Result::Listed::Yes;
+    if (found) {
         SendOVMsg(SCANMSG_DEBUG, u" ScanHashData, step 3");
         const FindingName finding(name, extra);
         SendOVMsg(SCANMSG_INFECTED_TEXT, u"### %s -> Infected!", finding.name());

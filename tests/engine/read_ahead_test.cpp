@@ -75,8 +75,32 @@ TEST(ReadAhead, HandsOverTheOpenFileWithItsDigest) {
         EXPECT_EQ(result.bytes, content.size());
         EXPECT_EQ(result.file.identityAtOpen().size, content.size());
         EXPECT_EQ(DigestText(result), Md5Upper(content));
+        EXPECT_EQ(result.md5.listed, Md5Result::Listed::Unknown) << "no database loaded";
     }
     EXPECT_EQ(readAhead.digestsHandedOver(), files.size());
+}
+
+// With the database loaded, a worker looks each digest up as it hashes it,
+// and the answer comes with the digest.
+TEST(ReadAhead, AWorkerLooksTheDigestUp) {
+    Install install;
+    install.writeDatabase(Md5Upper("listed") + "\r\n");
+    const std::u16string listed = install.writeFile("listed.exe", "listed");
+    const std::u16string clean = install.writeFile("clean.exe", "clean");
+    Recorder recorder;
+    RequestScope running(recorder);
+    PrepareScanRun();
+    LetFilesSettle();
+    ReadAhead readAhead(Limits(2));
+    readAhead.plan({{listed, 6}, {clean, 5}});
+    readAhead.waitForPlanned();
+    ReadAheadResult first, second;
+    ASSERT_TRUE(readAhead.take(listed, first));
+    ASSERT_TRUE(readAhead.take(clean, second));
+    EXPECT_EQ(first.md5.listed, Md5Result::Listed::Yes);
+    EXPECT_EQ(second.md5.listed, Md5Result::Listed::No);
+    UnloadOVData();
+    ReleaseInfectionTable();
 }
 
 TEST(ReadAhead, WhatIsNotHandedOverOrNotHashed) {
