@@ -16,9 +16,9 @@ namespace {
 
 // Traces go only to a window that wants them. Our receivers keep a trace
 // text only while their Debug setting is on and declare so through their
-// message interest; the channel asks once per call, before it builds the
-// text, and skips the call's traces (and the message itself when it is a
-// trace) when the answer is no. A receiver cannot tell the difference:
+// message interest; the channel asks at most once per call, before it
+// builds the text, and skips the call's traces (and the message itself
+// when it is a trace) when the answer is no. A receiver cannot tell the difference:
 // - a skipped message is one it would have dropped, by its own word, at the
 //   moment the channel asked;
 // - the traces of one call are sent back to back, with nothing the outside
@@ -32,14 +32,11 @@ namespace {
 // pause still stops the scan at its next message.
 //
 // Asking costs a window lookup and the window's call lock, and a scan of
-// small files asks several times a file. So a thread keeps the "no" a trace
-// got for its window, and reuses it for the traces that follow until it
-// sends any other message or the coarse clock ticks on (a few
-// milliseconds): a receiver that turns its traces on gets them from the
-// first trace after its next message, or a tick later. A "yes" is kept for
-// the rest of its tick, for every call: a receiver that turns its traces
-// off may still get those of the next few milliseconds, which it drops as
-// it drops any trace it does not keep.
+// small files would ask several times a file. So a thread keeps the answer
+// it got for its window until the coarse clock ticks on (a few
+// milliseconds), for every call: a receiver that turns its traces on gets
+// them a tick later at the most, and one that turns them off may still get
+// those of that tick, which it drops as it drops any trace it does not keep.
 //
 // A text of this many bytes or more is not sent at all.
 constexpr size_t kMessageBufferBytes = 8192;
@@ -50,24 +47,21 @@ void Deliver(platform::WindowHandle window, uint32_t code, const char16_t* text)
     platform::sendMessage(window, code, text);
 }
 
-// An answer about traces a thread keeps for its window, and the coarse
+// The answer about traces a thread keeps for its window, and the coarse
 // clock's tick it was given in.
 struct KeptAnswer {
     platform::WindowHandle window = 0;
     int64_t tick = 0;
+    bool wanted = false;
 };
 
-thread_local KeptAnswer t_declined;
-thread_local KeptAnswer t_wanted;
+thread_local KeptAnswer t_kept;
 
-// `keep` says whether a "no" may serve the traces that follow.
-bool WindowWantsTraces(platform::WindowHandle window, bool keep) {
+bool WindowWantsTraces(platform::WindowHandle window) {
     const int64_t tick = platform::coarseMonotonicMs();
-    if (t_wanted.window == window && t_wanted.tick == tick) return true;
-    if (t_declined.window == window && t_declined.tick == tick) return false;
+    if (t_kept.window == window && t_kept.tick == tick) return t_kept.wanted;
     const bool wanted = platform::windowWantsMessage(window, SCANMSG_DEBUG);
-    t_wanted = wanted ? KeptAnswer{window, tick} : KeptAnswer{};
-    t_declined = wanted || !keep ? KeptAnswer{} : KeptAnswer{window, tick};
+    t_kept = KeptAnswer{window, tick, wanted};
     return wanted;
 }
 
@@ -81,15 +75,14 @@ platform::WindowHandle RequestWindow() {
 
 bool TracesWanted() {
     const platform::WindowHandle window = RequestWindow();
-    return window != 0 && WindowWantsTraces(window, true);
+    return window != 0 && WindowWantsTraces(window);
 }
 
 int32_t SendOVMsg(int32_t code, const char16_t* format, ...) {
     const platform::WindowHandle window = RequestWindow();
     if (window == 0) return code;
     const bool isTrace = code == SCANMSG_DEBUG;
-    if (!isTrace) t_declined = KeptAnswer{};
-    const bool traces = WindowWantsTraces(window, isTrace);
+    const bool traces = WindowWantsTraces(window);
     if (!traces && isTrace) {
         WaitWhilePaused();
         return code;
