@@ -34,7 +34,9 @@ constexpr std::array<uint8_t, 256> kDigitValue = [] {
 bool isDigit(char c) { return kDigitValue[static_cast<uint8_t>(c)] != 0xFF; }
 
 // The byte of a text stored with each byte XORed with key, as it reads plain.
-char plain(char stored, uint8_t key) { return static_cast<char>(static_cast<uint8_t>(stored) ^ key); }
+char plain(char stored, uint8_t key) {
+    return static_cast<char>(static_cast<uint8_t>(stored) ^ key);
+}
 
 #if defined(__SSE2__)
 
@@ -50,11 +52,11 @@ inline bool packHalf(const char* digits, uint8_t key, uint64_t& out) {
                                          _mm_cmplt_epi8(c, _mm_set1_epi8('F' + 1)));
     const bool ok = _mm_movemask_epi8(_mm_or_si128(decimal, letter)) == 0xFFFF;
     // '0'-'9' to 0-9 and 'A'-'F' to 10-15 ('A' is seven past '9' + 1).
-    const __m128i value = _mm_sub_epi8(_mm_sub_epi8(c, _mm_set1_epi8('0')),
-                                       _mm_and_si128(letter, _mm_set1_epi8(7)));
+    const __m128i value =
+        _mm_sub_epi8(_mm_sub_epi8(c, _mm_set1_epi8('0')), _mm_and_si128(letter, _mm_set1_epi8(7)));
     // Each 16-bit lane holds a digit pair, the first digit in its low byte.
-    const __m128i pairs = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(value, _mm_set1_epi16(0xFF)), 4),
-                                       _mm_srli_epi16(value, 8));
+    const __m128i pairs = _mm_or_si128(
+        _mm_slli_epi16(_mm_and_si128(value, _mm_set1_epi16(0xFF)), 4), _mm_srli_epi16(value, 8));
     const uint64_t bytes = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_packus_epi16(pairs, pairs)));
     out = std::endian::native == std::endian::little ? __builtin_bswap64(bytes) : bytes;
     return ok;
@@ -283,7 +285,8 @@ HalfRead collectStoredHalf(uint64_t size, uint8_t scrambleKey, const HashIndex::
         collectWindows(std::string_view(text, complete), scrambleKey, keys, longRuns);
         const size_t tail = textSize - complete;
         if (tail > kMaxIndexedRun) {
-            for (size_t i = complete; i < textSize; ++i) longRuns.push_back(plain(text[i], scrambleKey));
+            for (size_t i = complete; i < textSize; ++i)
+                longRuns.push_back(plain(text[i], scrambleKey));
             inLongRun = true;
         } else {
             std::memmove(buffer.data(), text + complete, tail);
@@ -475,7 +478,8 @@ void HashIndex::dropRepeatedKeys() {
         const uint32_t end = m_directory[b + 1];
         m_directory[b] = static_cast<uint32_t>(kept);
         for (uint32_t i = bucketStart; i < end; ++i)
-            if (i == bucketStart || !(m_windows[i] == m_windows[kept - 1])) m_windows[kept++] = m_windows[i];
+            if (i == bucketStart || !(m_windows[i] == m_windows[kept - 1]))
+                m_windows[kept++] = m_windows[i];
         bucketStart = end;
     }
     m_directory.back() = static_cast<uint32_t>(kept);

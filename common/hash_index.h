@@ -30,8 +30,7 @@ public:
     // `offset` into `into`, setting `got` (fewer only at the text's end);
     // false when they cannot be read. Called from two threads at once for a
     // large text.
-    using PieceReader =
-        std::function<bool(uint64_t offset, char* into, size_t bytes, size_t& got)>;
+    using PieceReader = std::function<bool(uint64_t offset, char* into, size_t bytes, size_t& got)>;
 
     // Replaces the index with one over a stored text of at most `size` bytes
     // read through `read`, each byte XORed with scrambleKey, that ends at its

@@ -3,8 +3,8 @@
 // with the smart extension filter and the archive hand-off.
 #include <algorithm>
 #include <deque>
-#include <iterator>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -47,7 +47,8 @@ constexpr bool fitsTheCheck(std::u16string_view sequence) {
     return sequence.size() <= kLongestSequence;
 }
 static_assert(std::all_of(std::begin(kSmartExtensions), std::end(kSmartExtensions), fitsTheCheck));
-static_assert(std::all_of(std::begin(kArchiveExtensions), std::end(kArchiveExtensions), fitsTheCheck));
+static_assert(std::all_of(std::begin(kArchiveExtensions), std::end(kArchiveExtensions),
+                          fitsTheCheck));
 
 // Lower-cases the path in place, then asks whether it ends in one of the
 // (lower-case) sequences. No dot is needed: "myxml" ends in "xml".

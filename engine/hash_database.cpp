@@ -75,7 +75,8 @@ bool StoredTextContains(std::string_view text) {
     std::vector<char> buffer(overlap + kPieceBytes);
     size_t kept = 0;
     for (uint64_t offset = 0; offset < g_database.size;) {
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(kPieceBytes, g_database.size - offset));
+        const size_t want =
+            static_cast<size_t>(std::min<uint64_t>(kPieceBytes, g_database.size - offset));
         size_t got = 0;
         char* piece = buffer.data() + kept;
         if (ReadDatabaseBytes(offset, piece, want, got) != 0) return false;

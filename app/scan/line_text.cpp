@@ -38,7 +38,8 @@ __attribute__((no_sanitize("address"))) size_t UnitsBeforeZero(const char16_t* t
         units = _mm_load_si128(reinterpret_cast<const __m128i*>(block));
         mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(units, zero)));
     }
-    return static_cast<size_t>(block + __builtin_ctz(mask) - reinterpret_cast<const char*>(text)) / 2;
+    return static_cast<size_t>(block + __builtin_ctz(mask) - reinterpret_cast<const char*>(text)) /
+           2;
 }
 
 bool NarrowAsciiLine(const char16_t* text, size_t length, char* out) {
@@ -50,8 +51,8 @@ bool NarrowAsciiLine(const char16_t* text, size_t length, char* out) {
     for (; i + 8 <= length; i += 8) {
         __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
         seen = _mm_or_si128(seen, units);
-        const __m128i breaks = _mm_or_si128(_mm_cmpeq_epi16(units, lineFeed),
-                                            _mm_cmpeq_epi16(units, carriageReturn));
+        const __m128i breaks =
+            _mm_or_si128(_mm_cmpeq_epi16(units, lineFeed), _mm_cmpeq_epi16(units, carriageReturn));
         units = _mm_or_si128(_mm_andnot_si128(breaks, units), _mm_and_si128(breaks, question));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(units, units));
     }

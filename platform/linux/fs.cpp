@@ -253,10 +253,9 @@ namespace {
 // (the file's position stays), else at the position.
 uint32_t readFully(int fd, const uint64_t* offset, char* out, uint32_t size, uint32_t& bytesRead) {
     while (bytesRead < size) {
-        const ssize_t n =
-            offset ? ::pread(fd, out + bytesRead, size - bytesRead,
-                             static_cast<off_t>(*offset + bytesRead))
-                   : ::read(fd, out + bytesRead, size - bytesRead);
+        const ssize_t n = offset ? ::pread(fd, out + bytesRead, size - bytesRead,
+                                           static_cast<off_t>(*offset + bytesRead))
+                                 : ::read(fd, out + bytesRead, size - bytesRead);
         if (n < 0) {
             if (errno == EINTR) continue;
             return errorFromErrno(errno);

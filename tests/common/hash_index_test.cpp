@@ -1,11 +1,11 @@
+#include "common/hash_index.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <random>
 #include <set>
-
-#include "common/hash_index.h"
 
 namespace {
 
@@ -284,9 +284,11 @@ TEST(HashIndex, AStoredTextThatFailsToReadIsNoIndex) {
     while (text.size() < (2u << 20)) text += kA + "\r\n";
     std::string stored = scrambled(text, 0xD0);
     stored[100] = '\0';  // the text ends here
-    for (uint64_t failAt : {uint64_t{50}, uint64_t{stored.size() / 3}, uint64_t{stored.size() - 10}}) {
+    for (uint64_t failAt :
+         {uint64_t{50}, uint64_t{stored.size() / 3}, uint64_t{stored.size() - 10}}) {
         names::HashIndex index;
-        EXPECT_FALSE(index.buildFromStored(stored.size(), 0xD0, readerOf(stored, SIZE_MAX, failAt)));
+        EXPECT_FALSE(
+            index.buildFromStored(stored.size(), 0xD0, readerOf(stored, SIZE_MAX, failAt)));
         EXPECT_EQ(index.windowCount(), 0u);
         EXPECT_FALSE(index.contains(kA));
     }

@@ -132,7 +132,8 @@ TEST(HashDatabase, ALargeDatabaseIsReadInPiecesAndAnyFailingReadFailsIt) {
         RequestScope scope(recorder);
         ASSERT_EQ(LoadDbFileData(), 1);
         UnscrambleDbText();
-        for (size_t i = 0; i < entries.size(); i += 1013) EXPECT_TRUE(DatabaseContains(entries[i].c_str()));
+        for (size_t i = 0; i < entries.size(); i += 1013)
+            EXPECT_TRUE(DatabaseContains(entries[i].c_str()));
         EXPECT_TRUE(DatabaseContains(entries.back().c_str()));
         const size_t across = (256u << 10) - 10;  // the end of the first piece
         EXPECT_TRUE(DatabaseContains(text.substr(across, 40).c_str()));

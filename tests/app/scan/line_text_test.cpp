@@ -18,7 +18,9 @@ TEST(LineText, AgreesWithUnitByUnitAtEveryLengthAndPlace) {
                 for (auto& c : buffer) c = u'x';  // past the text: not zero
                 for (size_t i = 0; i < length; ++i) {
                     const unsigned pick = rng() % 16;
-                    text[i] = pick == 0 ? u'\n' : pick == 1 ? u'\r' : static_cast<char16_t>(u' ' + rng() % 95);
+                    text[i] = pick == 0   ? u'\n'
+                              : pick == 1 ? u'\r'
+                                          : static_cast<char16_t>(u' ' + rng() % 95);
                 }
                 if (variant == 1 && length > 0) text[rng() % length] = u'\u00e9';
                 if (variant == 2 && length > 0) text[rng() % length] = u'\u4e2d';

@@ -17,10 +17,10 @@ protected:
     void SetUp() override {
         m_path = std::filesystem::temp_directory_path() /
                  ("write-behind-" + std::to_string(getpid()) + ".txt");
-        ASSERT_EQ(platform::File::open(platform::toUtf16(m_path.string()), platform::kGenericWrite,
-                                       platform::kShareRead, platform::Disposition::CreateAlways,
-                                       m_file),
-                  0u);
+        ASSERT_EQ(
+            platform::File::open(platform::toUtf16(m_path.string()), platform::kGenericWrite,
+                                 platform::kShareRead, platform::Disposition::CreateAlways, m_file),
+            0u);
     }
     void TearDown() override {
         m_file.close();
