@@ -220,6 +220,8 @@ HalfRead collectStoredHalf(uint64_t size, uint8_t scrambleKey, const HashIndex::
     bool skipping = !firstHalf;
     bool halfEnded = false;  // the first half has reached the second
     uint64_t offset = firstHalf ? 0 : middle;
+    // Bytes are read through the key where they are looked at: they stay as stored.
+    auto digitAt = [scrambleKey](const char* at) { return isDigit(plain(*at, scrambleKey)); };
     keys.reserve(expectedWindows(firstHalf ? middle : size - middle));
     while (offset < size && !halfEnded) {
         if (outcome.textEnded && firstHalf && offset >= middle) break;
@@ -239,8 +241,6 @@ HalfRead collectStoredHalf(uint64_t size, uint8_t scrambleKey, const HashIndex::
 
         size_t length = storedTextLength(piece, got, scrambleKey);
         const bool textEnds = length < got || fileEnded;
-        // Read through the key where it is looked at: the bytes stay as stored.
-        auto digitAt = [scrambleKey](const char* at) { return isDigit(plain(*at, scrambleKey)); };
         if (firstHalf && at + length > middle) {
             // Past the middle the first half ends at the first non-digit.
             for (size_t i = at >= middle ? 0 : static_cast<size_t>(middle - at); i < length; ++i) {
@@ -310,7 +310,7 @@ void HashIndex::clear() {
     m_filterShift = 64;
 }
 
-void HashIndex::build(std::string_view text, uint8_t scrambleKey) {
+void HashIndex::build(std::string_view text) {
     clear();
     // A large text is read in two halves at once. The halves meet at a
     // non-digit, so every run of digits, and with it every window, lies
@@ -320,7 +320,7 @@ void HashIndex::build(std::string_view text, uint8_t scrambleKey) {
     const bool twoThreads = text.size() >= kParallelTextBytes;
     if (twoThreads) {
         split = text.size() / 2;
-        while (split < text.size() && isDigit(plain(text[split], scrambleKey))) ++split;
+        while (split < text.size() && isDigit(text[split])) ++split;
     }
     KeyList firstKeys, secondKeys;
     std::string secondLongRuns;
@@ -329,12 +329,12 @@ void HashIndex::build(std::string_view text, uint8_t scrambleKey) {
             KeyList& keys = half == 0 ? firstKeys : secondKeys;
             const std::string_view part = half == 0 ? text.substr(0, split) : text.substr(split);
             keys.reserve(expectedWindows(part.size()));
-            collectWindows(part, scrambleKey, keys, half == 0 ? m_longRuns : secondLongRuns);
+            collectWindows(part, 0, keys, half == 0 ? m_longRuns : secondLongRuns);
         });
         m_longRuns += secondLongRuns;
     } else {
         firstKeys.reserve(expectedWindows(text.size()));
-        collectWindows(text, scrambleKey, firstKeys, m_longRuns);
+        collectWindows(text, 0, firstKeys, m_longRuns);
     }
     place(firstKeys, secondKeys, twoThreads);
 }

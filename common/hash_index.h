@@ -22,27 +22,27 @@ namespace names {
 
 class HashIndex {
 public:
-    // Replaces the index with one over a text; a text stored with each of
-    // its bytes XORed with scrambleKey is indexed as the plain text it holds.
-    void build(std::string_view text, uint8_t scrambleKey = 0);
+    // Replaces the index with one over plainText.
+    void build(std::string_view plainText);
 
     // How a stored text is read a piece at a time: up to `bytes` bytes at
-    // `offset` into `into`, setting `got` (fewer only at the text's end);
-    // false when they cannot be read. Called from two threads at once for a
-    // large text.
+    // `offset` into `into`, setting `got` (it may give fewer than asked, and
+    // none only at the text's end); false when they cannot be read. Called
+    // from two threads at once for a large text.
     using PieceReader = std::function<bool(uint64_t offset, char* into, size_t bytes, size_t& got)>;
 
-    // Replaces the index with one over a stored text of at most `size` bytes
-    // read through `read`, each byte XORed with scrambleKey, that ends at its
-    // first byte stored as zero or reading as zero; the text is never held
-    // whole in memory. Every byte up to `size` is read, so that a read
-    // error anywhere is seen: false then, and the index is empty.
     // How a stored text is read: in pieces of this many bytes, and in two
     // halves at once from this size on (tests and fuzzing make both small).
     struct Pieces {
         size_t pieceBytes = 256 << 10;
         uint64_t twoHalvesFrom = 1 << 20;
     };
+
+    // Replaces the index with one over a stored text of at most `size` bytes
+    // read through `read`, each byte XORed with scrambleKey, that ends at its
+    // first byte stored as zero or reading as zero; the text is never held
+    // whole in memory. Every byte up to `size` is read, so that a read
+    // error anywhere is seen: false then, and the index is empty.
     bool buildFromStored(uint64_t size, uint8_t scrambleKey, const PieceReader& read,
                          Pieces pieces);
     bool buildFromStored(uint64_t size, uint8_t scrambleKey, const PieceReader& read) {

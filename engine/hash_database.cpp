@@ -137,7 +137,10 @@ int32_t LoadDbFileData() {
     // The first read error of either half of a large file.
     std::atomic<uint32_t> readError{0};
     auto readPiece = [&readError](uint64_t offset, char* into, size_t bytes, size_t& got) {
-        const uint32_t failed = ReadDatabaseBytes(offset, into, bytes, got);
+        uint32_t read = 0;
+        const uint32_t failed =
+            g_readDatabase(g_database.file, offset, into, static_cast<uint32_t>(bytes), read);
+        got = read;
         if (failed == 0) return true;
         uint32_t none = 0;
         readError.compare_exchange_strong(none, failed);

@@ -37,6 +37,15 @@ names::HashIndex::PieceReader readerOf(const std::string& stored, size_t most,
     };
 }
 
+constexpr char kDigits[] = "0123456789ABCDEF";
+
+// `length` random uppercase hex digits.
+std::string randomDigits(std::mt19937_64& rng, size_t length) {
+    std::string digits;
+    for (size_t d = 0; d < length; ++d) digits.push_back(kDigits[rng() % 16]);
+    return digits;
+}
+
 }  // namespace
 
 TEST(HashIndex, AnswersAsASubstringSearchWould) {
@@ -62,12 +71,8 @@ TEST(HashIndex, AnswersAsASubstringSearchWould) {
         index.build(c.text);
         EXPECT_EQ(index.contains(c.query), substringSearch(c.text, c.query))
             << "text: " << c.text.substr(0, 80) << " query: " << c.query;
-        // The same text stored scrambled answers the same.
-        names::HashIndex fromStored;
-        fromStored.build(scrambled(c.text, 0xD0), 0xD0);
-        EXPECT_EQ(fromStored.contains(c.query), substringSearch(c.text, c.query))
-            << "text: " << c.text.substr(0, 80) << " query: " << c.query;
-        // And read in pieces of a few bytes, in two halves.
+        // The same text stored scrambled, read in pieces of a few bytes, in
+        // two halves.
         const std::string stored = scrambled(c.text, 0xD0);
         names::HashIndex fromPieces;
         ASSERT_TRUE(fromPieces.buildFromStored(stored.size(), 0xD0, readerOf(stored, 3), {5, 2}));
@@ -127,12 +132,10 @@ TEST(HashIndex, OneWindowPerOrdinaryEntry) {
 // same leading or trailing digits as an entry) are not.
 TEST(HashIndex, ManyEntriesAndTheirNearMisses) {
     std::mt19937_64 rng(11);
-    const char digits[] = "0123456789ABCDEF";
     std::vector<std::string> entries;
     std::string text;
     for (int i = 0; i < 100000; ++i) {
-        std::string entry;
-        for (int d = 0; d < 32; ++d) entry.push_back(digits[rng() % 16]);
+        std::string entry = randomDigits(rng, 32);
         text += entry + "\r\n";
         entries.push_back(std::move(entry));
     }
@@ -145,7 +148,7 @@ TEST(HashIndex, ManyEntriesAndTheirNearMisses) {
     for (size_t i = 0; i < entries.size(); i += 97) {
         for (size_t at : {0, 15, 16, 31}) {
             std::string near = entries[i];
-            near[at] = near[at] == 'F' ? '0' : digits[std::string_view(digits).find(near[at]) + 1];
+            near[at] = near[at] == 'F' ? '0' : kDigits[std::string_view(kDigits).find(near[at]) + 1];
             EXPECT_EQ(index.contains(near), inText.count(near) == 1) << near;
         }
     }
@@ -156,12 +159,7 @@ TEST(HashIndex, ManyEntriesAndTheirNearMisses) {
 // on both sides, and entries throughout answer as a substring search does.
 TEST(HashIndex, ALargeTextReadInTwoHalvesAnswersAsOnePass) {
     std::mt19937_64 rng(5);
-    const char digits[] = "0123456789ABCDEF";
-    auto run = [&](size_t length) {
-        std::string r;
-        for (size_t d = 0; d < length; ++d) r.push_back(digits[rng() % 16]);
-        return r;
-    };
+    auto run = [&](size_t length) { return randomDigits(rng, length); };
     std::string firstHalf, secondHalf = "\r\n" + run(7000);  // long runs are searched as text
     while (firstHalf.size() < (700u << 10)) firstHalf += run(32) + "\r\n";
     firstHalf += run(6000) + "\r\n";
@@ -174,17 +172,19 @@ TEST(HashIndex, ALargeTextReadInTwoHalvesAnswersAsOnePass) {
     ASSERT_LT(text.size() / 2, firstHalf.size() + middle.size());
     names::HashIndex index;
     index.build(text);
-    names::HashIndex fromStored;  // the same text stored scrambled
-    fromStored.build(scrambled(text, 0xD0), 0xD0);
+    // The same text stored scrambled and read in pieces, two halves at once.
+    const std::string stored = scrambled(text, 0xD0);
+    names::HashIndex fromStored;
+    ASSERT_TRUE(fromStored.buildFromStored(stored.size(), 0xD0, readerOf(stored, SIZE_MAX)));
     std::vector<std::string> queries;
     for (size_t at = 0; at + 32 <= middle.size(); ++at) queries.push_back(middle.substr(at, 32));
     for (size_t at = 0; at + 32 <= text.size(); at += 4099) queries.push_back(text.substr(at, 32));
     queries.push_back(secondHalf.substr(secondHalf.size() - 32));
     for (std::string query : queries) {
-        if (query.find_first_not_of(digits) != std::string::npos) continue;
+        if (query.find_first_not_of(kDigits) != std::string::npos) continue;
         EXPECT_EQ(index.contains(query), substringSearch(text, query)) << query;
         EXPECT_EQ(fromStored.contains(query), index.contains(query)) << query;
-        query[rng() % 32] = digits[rng() % 16];
+        query[rng() % 32] = kDigits[rng() % 16];
         EXPECT_EQ(index.contains(query), substringSearch(text, query)) << query;
         EXPECT_EQ(fromStored.contains(query), index.contains(query)) << query;
     }
@@ -196,11 +196,10 @@ TEST(HashIndex, ALargeTextReadInTwoHalvesAnswersAsOnePass) {
 // miss, and counts each window once.
 TEST(HashIndex, CrowdedAndRepeatedEntriesOfALargeText) {
     std::mt19937_64 rng(17);
-    const char digits[] = "0123456789ABCDEF";
     std::vector<std::string> entries;
     for (int i = 0; i < 20000; ++i) {
         std::string entry = i % 4 == 0 ? "" : "00000000";
-        while (entry.size() < 32) entry.push_back(digits[rng() % 16]);
+        entry += randomDigits(rng, 32 - entry.size());
         entries.push_back(std::move(entry));
     }
     std::string text;
@@ -226,12 +225,7 @@ TEST(HashIndex, CrowdedAndRepeatedEntriesOfALargeText) {
 // first stored zero or key byte, in either half.
 TEST(HashIndex, AStoredTextReadInPiecesAnswersAsTheWholeText) {
     std::mt19937_64 rng(23);
-    const char digits[] = "0123456789ABCDEF";
-    auto run = [&](size_t length) {
-        std::string r;
-        for (size_t d = 0; d < length; ++d) r.push_back(digits[rng() % 16]);
-        return r;
-    };
+    auto run = [&](size_t length) { return randomDigits(rng, length); };
     constexpr size_t kPiece = 256 << 10;
     std::string text;
     // Each run placed to straddle the next piece boundary.
@@ -255,7 +249,7 @@ TEST(HashIndex, AStoredTextReadInPiecesAnswersAsTheWholeText) {
         EXPECT_EQ(pieces.longRunBytes(), whole.longRunBytes());
         for (size_t at = 0; at + 32 <= plainText.size(); at += 997) {
             const std::string query = plainText.substr(at, 32);
-            if (query.find_first_not_of(digits) != std::string::npos) continue;
+            if (query.find_first_not_of(kDigits) != std::string::npos) continue;
             ASSERT_EQ(pieces.contains(query), whole.contains(query)) << at;
         }
         for (size_t at = middle - 20; at + 32 <= std::min(middle + 20, plainText.size()); ++at)
