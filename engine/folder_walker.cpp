@@ -99,17 +99,26 @@ bool isFolderEntry(const platform::FindData& entry) {
            (entry.attributes & platform::kAttrDirectory) != 0;
 }
 
-// Whether the walk will hand the entry to the file scanner, which will read
+// What the extension checks say of an entry's path.
+struct PathEnd {
+    bool archive = false;     // IsArchiveExt
+    bool smartMatch = false;  // CheckFileExt
+};
+
+// The extension checks of a path; they lower-case it in place.
+PathEnd CheckPathEnd(std::vector<char16_t>& path) {
+    return {IsArchiveExt(path.data()) != 0, CheckFileExt(path.data()) != 0};
+}
+
+// Whether the walk will hand a file to the file scanner, which will read
 // it: a guess for the read-ahead, made with the walk's own tests. A wrong
 // guess costs a read, never a verdict.
-// The checks lower-case the path in place, as the walk's own do.
-bool willBeRead(const platform::FindData& entry, std::vector<char16_t>& path, int32_t smart,
+bool willBeRead(const platform::FindData& entry, PathEnd end, int32_t smart,
                 int32_t scanArchives) {
-    if (isFolderEntry(entry) || (entry.attributes & platform::kAttrDevice) != 0) return false;
     const bool isLink = (entry.attributes & platform::kAttrReparsePoint) != 0;
     if (!isLink && entry.size >= kMaxScannedFileBytes) return false;
-    if (IsArchiveExt(path.data()) && scanArchives == 1 && !isLink) return false;
-    return smart == 0 || CheckFileExt(path.data()) != 0;
+    if (end.archive && scanArchives == 1 && !isLink) return false;
+    return smart == 0 || end.smartMatch;
 }
 
 platform::EntryInFolder listedIn(const platform::FolderRef& folder,
@@ -144,6 +153,10 @@ struct Listed {
     platform::FindData entry;
     std::u16string handed;  // the path planned for the read-ahead; empty if none
     bool weighed = false;   // whether the read-ahead is to read it is decided
+    // A file's extension checks, made when it was weighed: the walk uses
+    // them rather than checking the path again.
+    bool endChecked = false;
+    PathEnd end;
     // A sub-folder: whether it was listed ahead, and that listing.
     bool listedAhead = false;
     std::unique_ptr<ListedAhead> ahead;
@@ -164,9 +177,13 @@ struct ListedAhead {
 bool weighForPlan(Listed& listed, const std::u16string& full, int32_t smart,
                   int32_t scanArchives) {
     listed.weighed = true;
+    const platform::FindData& entry = listed.entry;
+    if (isFolderEntry(entry) || (entry.attributes & platform::kAttrDevice) != 0) return false;
     std::vector<char16_t> lowered(full.begin(), full.end());
     lowered.push_back(0);
-    if (!willBeRead(listed.entry, lowered, smart, scanArchives)) return false;
+    listed.end = CheckPathEnd(lowered);
+    listed.endChecked = true;
+    if (!willBeRead(entry, listed.end, smart, scanArchives)) return false;
     // Planned as the path the file scanner will open.
     listed.handed = PathToHandOn(full, lowered.data());
     return true;
@@ -363,20 +380,27 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
 
         std::vector<char16_t> checked(full.begin(), full.end());
         checked.push_back(0);
-        const bool archive = IsArchiveExt(checked.data()) != 0;
+        // Checked already when the file was weighed for the read-ahead; the
+        // path is then lower-cased here only where it is handed on.
+        const PathEnd end = current.endChecked ? current.end : CheckPathEnd(checked);
+        auto lowered = [&] {
+            if (current.endChecked) platform::lowerInPlace(checked.data(), kPathUnits);
+            return checked.data();
+        };
+        const bool archive = end.archive;
         bool handOn = false;
         // Only a file of its own goes to the archiver: a link may lead to
         // a FIFO the archiver would wait on, and its target is scanned
         // where it lives.
         if (archive && scanArchives == 1 && !isFolder && !isDevice && !isLink) {
-            const std::u16string handed = PathToHandOn(full, checked.data());
+            const std::u16string handed = PathToHandOn(full, lowered());
             SendOVMsg(SCANMSG_DEBUG, u"FindF: Scan In Archive: %s ", handed.c_str());
             std::lock_guard<std::recursive_mutex> lock(ArchiveLock());
             DoScanInArchive(handed.c_str());
         } else if (smart == 0) {
             SendOVMsg(SCANMSG_DEBUG, u"FindF: Not Smart Scan");
             handOn = true;
-        } else if (CheckFileExt(checked.data())) {
+        } else if (end.smartMatch) {
             SendOVMsg(SCANMSG_DEBUG, u"FindF: Smart Scan -> CheckFileExt");
             handOn = true;
         }
@@ -387,7 +411,7 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
         }
         // Worked out once, when the entry was planned.
         const std::u16string handed =
-            current.handed.empty() ? PathToHandOn(full, checked.data()) : current.handed;
+            current.handed.empty() ? PathToHandOn(full, lowered()) : current.handed;
         std::vector<char16_t> buffer(handed.begin(), handed.end());
         buffer.push_back(0);
         ScanListedFile(buffer.data(), nullptr, listedIn(opened, entry));
