@@ -18,7 +18,8 @@ namespace {
 // text only while their Debug setting is on and declare so through their
 // message interest; the channel asks at most once per call, before it
 // builds the text, and skips the call's traces (and the message itself
-// when it is a trace) when the answer is no. A receiver cannot tell the difference:
+// when it is a trace) when the answer is no. A receiver cannot tell the
+// difference:
 // - a skipped message is one it would have dropped, by its own word, at the
 //   moment the channel asked;
 // - the traces of one call are sent back to back, with nothing the outside
