@@ -89,16 +89,18 @@ TEST(ReadAhead, AWorkerLooksTheDigestUp) {
     const std::u16string clean = install.writeFile("clean.exe", "clean");
     Recorder recorder;
     RequestScope running(recorder);
-    PrepareScanRun();
+    ASSERT_NO_FATAL_FAILURE(PrepareScanRun());
     LetFilesSettle();
-    ReadAhead readAhead(Limits(2));
-    readAhead.plan({{listed, 6}, {clean, 5}});
-    readAhead.waitForPlanned();
-    ReadAheadResult first, second;
-    ASSERT_TRUE(readAhead.take(listed, first));
-    ASSERT_TRUE(readAhead.take(clean, second));
-    EXPECT_EQ(first.md5.listed, Md5Result::Listed::Yes);
-    EXPECT_EQ(second.md5.listed, Md5Result::Listed::No);
+    {
+        ReadAhead readAhead(Limits(2));
+        readAhead.plan({{listed, 6}, {clean, 5}});
+        readAhead.waitForPlanned();
+        ReadAheadResult first, second;
+        ASSERT_TRUE(readAhead.take(listed, first));
+        ASSERT_TRUE(readAhead.take(clean, second));
+        EXPECT_EQ(first.md5.listed, Md5Result::Listed::Yes);
+        EXPECT_EQ(second.md5.listed, Md5Result::Listed::No);
+    }  // the workers end before the database goes
     UnloadOVData();
     ReleaseInfectionTable();
 }
