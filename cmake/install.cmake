@@ -36,7 +36,10 @@ set(OV_INSTALLED_TARGETS "")
 foreach(target IN LISTS OV_INSTALL_TARGETS)
     if(TARGET ${target})
         list(APPEND OV_INSTALLED_TARGETS ${target})
-        set_target_properties(${target} PROPERTIES INSTALL_RPATH "$ORIGIN")
+        # Linked with their installed search path: the build tree is an
+        # installation too, and the path CMake would give them for the build
+        # ends in an empty entry, which the loader takes for the current folder.
+        set_target_properties(${target} PROPERTIES INSTALL_RPATH "$ORIGIN" BUILD_WITH_INSTALL_RPATH ON)
         install(TARGETS ${target}
                 RUNTIME DESTINATION bin
                 LIBRARY DESTINATION bin)
