@@ -4,17 +4,30 @@
 namespace names {
 
 namespace {
+template <class Char>
+void digestDigits(const uint8_t digest[16], const char* digits, Char out[33]) {
+    for (int i = 0; i < 16; ++i) {
+        out[2 * i] = static_cast<Char>(digits[digest[i] >> 4]);
+        out[2 * i + 1] = static_cast<Char>(digits[digest[i] & 0x0F]);
+    }
+    out[32] = 0;
+}
+
 template <class Str>
 Str digestText(const uint8_t digest[16], const char* digits) {
-    Str out;
-    out.reserve(32);
-    for (int i = 0; i < 16; ++i) {
-        out.push_back(static_cast<typename Str::value_type>(digits[digest[i] >> 4]));
-        out.push_back(static_cast<typename Str::value_type>(digits[digest[i] & 0x0F]));
-    }
-    return out;
+    typename Str::value_type text[33];
+    digestDigits(digest, digits, text);
+    return Str(text, 32);
 }
 }  // namespace
+
+void digestDigitsUpper(const uint8_t digest[16], char16_t out[33]) {
+    digestDigits(digest, "0123456789ABCDEF", out);
+}
+
+void digestDigitsUpperAscii(const uint8_t digest[16], char out[33]) {
+    digestDigits(digest, "0123456789ABCDEF", out);
+}
 
 std::u16string digestTextUpper(const uint8_t digest[16]) {
     return digestText<std::u16string>(digest, "0123456789ABCDEF");

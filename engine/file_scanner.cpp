@@ -58,7 +58,7 @@ std::u16string Unquoted(std::u16string_view path) {
 
 // The program of a command line as given, its arguments cut off without
 // any translation ("e:\tools\app.exe /s" -> e:\tools\app.exe).
-std::u16string ProgramOf(const std::u16string& given) {
+std::u16string ProgramOf(std::u16string_view given) {
     std::vector<char16_t> text(given.begin(), given.end());
     text.push_back(0);
     const char16_t* cut = RemoveBadChars(text.data());
@@ -67,7 +67,7 @@ std::u16string ProgramOf(const std::u16string& given) {
 
 // The last tries when neither the path as given nor its translation opens:
 // that path without quotation marks, and its program without arguments.
-bool OpenAsGiven(const std::u16string& given, std::u16string_view alreadyTried,
+bool OpenAsGiven(std::u16string_view given, std::u16string_view alreadyTried,
                  platform::File& file, std::u16string& opened) {
     const std::u16string candidates[] = {Unquoted(given), Unquoted(alreadyTried), ProgramOf(given)};
     for (const std::u16string& candidate : candidates) {
@@ -99,12 +99,19 @@ int32_t ScanFileAt(char16_t* path, const char16_t* extra, const platform::EntryI
     if (RunFlag() == 0) return 1;
     if (!path || platform::length16(path) < 3) return 0;
     SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile ##### Started: %s, %s", path, extra);
-    const std::u16string given(path);  // TranslatePath cuts path in place
 
     // A listed file is opened only as listed: its translation shows in
     // traces and nowhere else, so it is worked out only when they are wanted.
+    const bool translating = !listed || TracesWanted();
+    // The path as given: TranslatePath cuts path in place, so it is copied
+    // first when it will be translated.
+    std::u16string givenCopy;
+    if (translating) givenCopy = path;
+    const std::u16string_view given =
+        translating ? std::u16string_view(givenCopy) : std::u16string_view(path);
+    const char16_t* const givenText = translating ? givenCopy.c_str() : path;
     std::unique_ptr<char16_t[]> translated;
-    if (!listed || TracesWanted()) translated = TranslatePath(path);
+    if (translating) translated = TranslatePath(path);
     if (RunFlag() == 0) {
         SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile [INFO] Thread is FALSE");
         return 0;
@@ -116,7 +123,9 @@ int32_t ScanFileAt(char16_t* path, const char16_t* extra, const platform::EntryI
     platform::File file;
     ReadAheadResult ahead;
     bool takenAhead = false;
-    std::u16string opened;
+    // The path that opened: one of the texts above, or openedText.
+    const char16_t* name = nullptr;
+    std::u16string openedText;
     // The path as given, when it is not the one about to be tried anyway:
     // true when it opened; false with the error that decides what follows.
     auto openGivenFirst = [&](std::u16string_view next, uint32_t& error) {
@@ -125,9 +134,9 @@ int32_t ScanFileAt(char16_t* path, const char16_t* extra, const platform::EntryI
         error = OpenOrTakeAhead(given, listed, file, ahead, takenAhead);
         if (given != next)
             SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile [INFO] Step 4.1, as named: %s, err %d",
-                      given.c_str(), static_cast<int>(error));
+                      givenText, static_cast<int>(error));
         if (error != 0) return false;
-        opened = given;
+        name = givenText;
         return true;
     };
     if (translated && platform::length16(translated.get()) >= 3) {
@@ -139,9 +148,11 @@ int32_t ScanFileAt(char16_t* path, const char16_t* extra, const platform::EntryI
         if (!openedAsGiven && error != 0) {
             SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile [INFO] Step 5, err %d",
                       static_cast<int>(error));
-            if (listed || !OpenAsGiven(given, translated.get(), file, opened)) return 0;
+            if (listed || !OpenAsGiven(given, translated.get(), file, openedText)) return 0;
+            name = openedText.c_str();
         } else if (!openedAsGiven) {
-            opened = translated.get();
+            openedText = translated.get();  // the translation is freed before the scan
+            name = openedText.c_str();
         }
         if (error == 0)
             SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile [INFO] Step 7, error code: %d",
@@ -157,19 +168,19 @@ int32_t ScanFileAt(char16_t* path, const char16_t* extra, const platform::EntryI
         if (!openedAsGiven && error != 0) {
             SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile failed, pFileName: %s, err: %d", path,
                       static_cast<int>(error));
-            if (listed || !OpenAsGiven(given, path, file, opened)) {
+            if (listed || !OpenAsGiven(given, path, file, openedText)) {
                 if (translated)
                     SendOVMsg(SCANMSG_DEBUG,
                               u"  __ScanFile failed, pFileName: %s, heap is allocated", path);
                 return 0;
             }
+            name = openedText.c_str();
         } else if (!openedAsGiven) {
-            opened = path;
+            name = path;
         }
         SendOVMsg(SCANMSG_DEBUG, u"  __ScanFile [INFO] Step 3");
     }
     // The whole path names the file in every message and report line.
-    const std::u16string& name = opened;
     translated.reset();
 
     std::lock_guard<std::recursive_mutex> fileLock(FileLock());
@@ -206,17 +217,17 @@ int32_t ScanFileAt(char16_t* path, const char16_t* extra, const platform::EntryI
                 SendOVMsg(SCANMSG_DEBUG,
                           u" >>>>>>>>>>>>> __ScanFile, The file we going to check: [Sizes: %d <> "
                           u"%d ] %s",
-                          static_cast<int>(size), static_cast<int>(done), name.c_str());
+                          static_cast<int>(size), static_cast<int>(done), name);
                 if (readAhead)
-                    JudgeMd5Result(ahead.md5, done, name.c_str(), extra);
+                    JudgeMd5Result(ahead.md5, done, name, extra);
                 else
-                    GenerateCryptoMd5Buffer(buffer.get(), done, name.c_str(), extra);
+                    GenerateCryptoMd5Buffer(buffer.get(), done, name, extra);
                 ScanRequest* request = CurrentRequest();
                 if (request && request->deepScan == 1) {
                     SendOVMsg(SCANMSG_DEBUG, u" __ScanFile, going deep...start");
                     // The file already open, not the path again: what the
                     // path leads to may have changed since.
-                    GetFileSectionsOf(file, name.c_str(), extra);
+                    GetFileSectionsOf(file, name, extra);
                     SendOVMsg(SCANMSG_DEBUG, u" __ScanFile, going deep...done");
                 }
             } else {

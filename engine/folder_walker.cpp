@@ -106,8 +106,16 @@ struct PathEnd {
 };
 
 // The extension checks of a path; they lower-case it in place.
-PathEnd CheckPathEnd(std::vector<char16_t>& path) {
-    return {IsArchiveExt(path.data()) != 0, CheckFileExt(path.data()) != 0};
+PathEnd CheckPathEnd(char16_t* path) { return {IsArchiveExt(path) != 0, CheckFileExt(path) != 0}; }
+
+// folder, the separator and a name, in one allocation (a walk makes a few
+// paths for every file).
+std::u16string JoinPath(std::u16string_view folder, std::u16string_view joiner,
+                        std::u16string_view name) {
+    std::u16string path;
+    path.reserve(folder.size() + joiner.size() + name.size());
+    path.append(folder).append(joiner).append(name);
+    return path;
 }
 
 // Whether the walk will hand a file to the file scanner, which will read
@@ -129,7 +137,12 @@ platform::EntryInFolder listedIn(const platform::FolderRef& folder,
 }  // namespace
 
 std::u16string PathToHandOn(const std::u16string& original, const char16_t* lowered) {
-    std::u16string handed(lowered);
+    return PathToHandOn(original, std::u16string(lowered));
+}
+
+std::u16string PathToHandOn(const std::u16string& original, std::u16string handed) {
+    // As a text: up to its first zero.
+    handed.resize(std::u16string_view(handed.c_str()).size());
     // The drive letter's case never matters.
     if (handed.size() < 3 || original.size() < 3 ||
         std::u16string_view(handed).substr(2) == std::u16string_view(original).substr(2)) {
@@ -151,6 +164,7 @@ struct ListedAhead;
 struct Listed {
     explicit Listed(platform::FindData listed) : entry(std::move(listed)) {}
     platform::FindData entry;
+    std::u16string full;    // its path, once weighed; empty until then
     std::u16string handed;  // the path planned for the read-ahead; empty if none
     bool weighed = false;   // whether the read-ahead is to read it is decided
     // A file's extension checks, made when it was weighed: the walk uses
@@ -173,19 +187,18 @@ struct ListedAhead {
 
 // Decides whether the walk will hand a listed file on, so that the
 // read-ahead is to read it, with the walk's own tests; sets the path it is
-// handed on as when it will. `full` is its path.
-bool weighForPlan(Listed& listed, const std::u16string& full, int32_t smart,
-                  int32_t scanArchives) {
+// handed on as when it will. `full` is its path, kept for the walk.
+bool weighForPlan(Listed& listed, std::u16string full, int32_t smart, int32_t scanArchives) {
     listed.weighed = true;
     const platform::FindData& entry = listed.entry;
     if (isFolderEntry(entry) || (entry.attributes & platform::kAttrDevice) != 0) return false;
-    std::vector<char16_t> lowered(full.begin(), full.end());
-    lowered.push_back(0);
-    listed.end = CheckPathEnd(lowered);
+    listed.full = std::move(full);
+    std::u16string lowered = listed.full;
+    listed.end = CheckPathEnd(lowered.data());
     listed.endChecked = true;
     if (!willBeRead(entry, listed.end, smart, scanArchives)) return false;
     // Planned as the path the file scanner will open.
-    listed.handed = PathToHandOn(full, lowered.data());
+    listed.handed = PathToHandOn(listed.full, std::move(lowered));
     return true;
 }
 
@@ -221,13 +234,14 @@ std::unique_ptr<ListedAhead> listSubFolderAhead(const platform::FolderRef& paren
         return nullptr;
     const platform::FolderRef opened = ahead->find.folder();
     std::vector<ReadAhead::Planned> planned;
+    planned.reserve(kListedAhead);
     for (;;) {
         const bool dots = next.name == u"." || next.name == u"..";
         const bool subFolder = isFolderEntry(next) && !dots;
         Listed listed(std::move(next));
         // Sub-folders are always walked with the smart filter on.
         if (!dots && !subFolder &&
-            weighForPlan(listed, folder + u"\\" + listed.entry.name, 1, scanArchives))
+            weighForPlan(listed, JoinPath(folder, u"\\", listed.entry.name), 1, scanArchives))
             planned.push_back({listed.handed, listed.entry.size, listedIn(opened, listed.entry)});
         ahead->entries.push_back(std::move(listed));
         // That sub-folder's walk comes first; the listing is read in
@@ -312,11 +326,11 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
                 listingEnded = true;
         }
         std::vector<ReadAhead::Planned> paths;
+        paths.reserve(listed.size() - planned);
         for (; planned < listed.size() && !isFolderEntry(listed[planned].entry); ++planned) {
             Listed& next = listed[planned];
             if (next.weighed) continue;  // by the walk of the folder above
-            if (weighForPlan(next, base + std::u16string(joiner) + next.entry.name, smart,
-                             scanArchives))
+            if (weighForPlan(next, JoinPath(base, joiner, next.entry.name), smart, scanArchives))
                 paths.push_back({next.handed, next.entry.size, listedIn(opened, next.entry)});
         }
         if (!paths.empty()) readAhead.plan(std::move(paths));
@@ -328,7 +342,7 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
             sub.listedAhead = true;
             if (sub.entry.name != u"." && sub.entry.name != u"..")
                 sub.ahead = listSubFolderAhead(
-                    opened, sub.entry, base + std::u16string(joiner) + sub.entry.name,
+                    opened, sub.entry, JoinPath(base, joiner, sub.entry.name),
                     scanArchives, readAhead);
         }
         // All that is left here is planned: what follows this folder in the
@@ -358,7 +372,8 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
         // FIFOs, sockets and device nodes are counted but never opened:
         // a read of one can block forever or never end.
         const bool isDevice = (entry.attributes & platform::kAttrDevice) != 0;
-        const std::u16string full = base + std::u16string(joiner) + entry.name;
+        const std::u16string full =
+            current.full.empty() ? JoinPath(base, joiner, entry.name) : std::move(current.full);
 
         if (isFolder && full.size() > 2) {
             // A sub-folder listed ahead was found one to enter then.
@@ -378,15 +393,17 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
         SendOVMsg(SCANMSG_OBJECT_TICK, u"");
         if (full.size() <= 2) continue;
 
-        std::vector<char16_t> checked(full.begin(), full.end());
-        checked.push_back(0);
         // Checked already when the file was weighed for the read-ahead; the
         // path is then lower-cased here only where it is handed on.
-        const PathEnd end = current.endChecked ? current.end : CheckPathEnd(checked);
+        std::u16string checked;
         auto lowered = [&] {
-            if (current.endChecked) platform::lowerInPlace(checked.data(), kPathUnits);
+            if (checked.empty()) {
+                checked = full;
+                platform::lowerInPlace(checked.data(), kPathUnits);
+            }
             return checked.data();
         };
+        const PathEnd end = current.endChecked ? current.end : CheckPathEnd(lowered());
         const bool archive = end.archive;
         bool handOn = false;
         // Only a file of its own goes to the archiver: a link may lead to
@@ -409,12 +426,11 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
             SendOVMsg(SCANMSG_DEBUG, u"FindF: Not a regular file, not opened: %s", full.c_str());
             continue;
         }
-        // Worked out once, when the entry was planned.
-        const std::u16string handed =
-            current.handed.empty() ? PathToHandOn(full, lowered()) : current.handed;
-        std::vector<char16_t> buffer(handed.begin(), handed.end());
-        buffer.push_back(0);
-        ScanListedFile(buffer.data(), nullptr, listedIn(opened, entry));
+        // Worked out once, when the entry was planned. The file scanner may
+        // cut the text it is given.
+        std::u16string handed = current.handed.empty() ? PathToHandOn(full, std::u16string(lowered()))
+                                                       : std::move(current.handed);
+        ScanListedFile(handed.data(), nullptr, listedIn(opened, entry));
         // The count is of files; a folder handed on only fails to open.
         if (!isFolder) ++count;
     }

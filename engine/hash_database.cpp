@@ -196,6 +196,8 @@ bool DatabaseContains(const char* hashText) {
 
 Md5Result::Listed DatabaseListsDigest(const uint8_t digest[16]) {
     if (!g_database.loaded || !g_database.indexed) return Md5Result::Listed::Unknown;
-    const std::string text = names::digestTextUpperAscii(digest);
-    return g_database.index.contains(text) ? Md5Result::Listed::Yes : Md5Result::Listed::No;
+    char text[33];
+    names::digestDigitsUpperAscii(digest, text);
+    return g_database.index.contains(std::string_view(text, 32)) ? Md5Result::Listed::Yes
+                                                                  : Md5Result::Listed::No;
 }

@@ -72,6 +72,7 @@ void ReadAhead::plan(std::vector<Planned> files) {
 
 ReadAhead::Run ReadAhead::claimRun(bool helper) {
     Run run;
+    run.reserve(kClaimRun);
     uint64_t bytes = 0;
     const size_t reach = std::min(m_planned.size(), m_limits.filesAhead);
     for (size_t i = 0; i < reach && run.size() < kClaimRun && bytes < kClaimBytes; ++i) {

@@ -90,9 +90,10 @@ uint32_t JudgeMd5Result(const Md5Result& md5, uint32_t size, const char16_t* nam
     uint32_t result = 0;
     if (md5.step == Step::Done) {
         SendOVMsg(SCANMSG_DEBUG, u" GenerateCryptoMd5Buffer, step 5");
-        std::u16string hashText = names::digestTextUpper(md5.digest);
+        char16_t hashText[33];
+        names::digestDigitsUpper(md5.digest, hashText);
         SendOVMsg(SCANMSG_DEBUG, u" GenerateCryptoMd5Buffer, step 6");
-        ScanHashData(hashText.c_str(), name, extra, md5.listed);
+        ScanHashData(hashText, name, extra, md5.listed);
         SendOVMsg(SCANMSG_DEBUG, u" GenerateCryptoMd5Buffer, step 7");
     } else {
         result = platform::kErrorInvalidFunction;
@@ -110,8 +111,12 @@ void ScanHashData(const char16_t* hashText, const char16_t* name, const char16_t
     SendOVMsg(SCANMSG_DEBUG, u" ScanHashData: HASH: %s | File: %s | Extra: %s", hashText, name,
               extra);
     SendOVMsg(SCANMSG_DEBUG, u" ScanHashData, step 1");
-    std::string ansiHash = platform::toAnsi(hashText ? hashText : u"");
-    if (ansiHash.size() >= 8192) ansiHash.clear();
+    // The text is looked up only when the worker that made the digest could not.
+    std::string ansiHash;
+    if (listed == Md5Result::Listed::Unknown) {
+        ansiHash = platform::toAnsi(hashText ? hashText : u"");
+        if (ansiHash.size() >= 8192) ansiHash.clear();
+    }
     SendOVMsg(SCANMSG_DEBUG, u" ScanHashData, step 2");
     if (RunFlag() == 0) return;
 

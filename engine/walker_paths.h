@@ -8,3 +8,5 @@
 // that differ only in case); then the file keeps its own spelling, so that
 // every file is scanned, and scanned once.
 std::u16string PathToHandOn(const std::u16string& original, const char16_t* lowered);
+// The same, taking the lower-cased text as a string of its own.
+std::u16string PathToHandOn(const std::u16string& original, std::u16string lowered);

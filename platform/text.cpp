@@ -195,6 +195,10 @@ void appendPadded(std::u16string& out, std::u16string_view body, bool leftAlign,
 std::u16string vformat16(const char16_t* format, va_list args) {
     std::u16string out;
     if (!format) return out;
+    // Room for the usual message (a path or two) at once, rather than
+    // growing unit by unit through several allocations.
+    const std::u16string_view text(format);
+    out.reserve(text.size() + (text.find(u'%') != std::u16string_view::npos ? 128 : 0));
     for (const char16_t* p = format; *p; ++p) {
         if (*p != u'%') {
             out.push_back(*p);

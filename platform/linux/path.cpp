@@ -23,6 +23,7 @@ namespace detail {
 constexpr char16_t kEscapedBackslash = 0xDC5C;
 
 std::u16string hostNameToWindows(std::string_view name) {
+    if (name.find('\\') == std::string_view::npos) return toUtf16(name);
     std::u16string out;
     size_t start = 0;
     for (;;) {

@@ -2,9 +2,9 @@
 // mode here, keyed by device and inode, so that a second open or a delete
 // that the first open does not share fails with 32 as on Windows.
 #include <atomic>
-#include <map>
-#include <utility>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 #include "platform/error.h"
 #include "platform/fs.h"
@@ -16,23 +16,25 @@ namespace detail {
 
 namespace {
 
+using FileOf = std::pair<uint64_t, uint64_t>;  // device, inode
+
 struct OpenEntry {
+    FileOf file;
     uint64_t id;
     uint32_t access;
     uint32_t share;
 };
-
-using FileOf = std::pair<uint64_t, uint64_t>;  // device, inode
 
 // The opens of each file. A scan holds dozens of files open at once (the
 // read-ahead), so an open looks only at the other opens of its own file,
 // and the files are spread over shards with a lock each: the read-ahead's
 // workers open files while the scan thread closes others, and one lock for
 // all of them made the three wait on each other thousands of times a scan.
+// A shard holds a handful of opens, in a list that stops allocating once
+// it has grown: an open and a close allocate nothing.
 struct Shard {
     std::mutex lock;
-    std::multimap<FileOf, OpenEntry> entries;
-    std::map<uint64_t, FileOf> fileOfId;
+    std::vector<OpenEntry> entries;
 };
 
 constexpr unsigned kShardBits = 6;
@@ -77,37 +79,32 @@ uint32_t registerOpen(FileKey key, uint32_t access, uint32_t share, uint64_t& id
     Shard& shard = shardOf(file);
     const uint64_t shardIndex = static_cast<uint64_t>(&shard - table().shards);
     std::lock_guard<std::mutex> guard(shard.lock);
-    const auto [first, last] = shard.entries.equal_range(file);
-    for (auto it = first; it != last; ++it)
-        if (conflicts(access, share, it->second)) return kErrorSharingViolation;
+    for (const OpenEntry& other : shard.entries)
+        if (other.file == file && conflicts(access, share, other)) return kErrorSharingViolation;
     id = (table().nextId.fetch_add(1) << kShardBits) | shardIndex;
-    shard.entries.emplace(file, OpenEntry{id, access, share});
-    shard.fileOfId.emplace(id, file);
+    shard.entries.push_back(OpenEntry{file, id, access, share});
     return kErrorSuccess;
 }
 
 void unregisterOpen(uint64_t id) {
     Shard& shard = shardOfId(id);
     std::lock_guard<std::mutex> guard(shard.lock);
-    const auto found = shard.fileOfId.find(id);
-    if (found == shard.fileOfId.end()) return;
-    const auto [first, last] = shard.entries.equal_range(found->second);
-    for (auto it = first; it != last; ++it) {
-        if (it->second.id == id) {
-            shard.entries.erase(it);
-            break;
+    std::vector<OpenEntry>& entries = shard.entries;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i].id == id) {
+            entries[i] = entries.back();
+            entries.pop_back();
+            return;
         }
     }
-    shard.fileOfId.erase(found);
 }
 
 bool heldWithoutDeleteSharing(FileKey key) {
     const FileOf file = fileOf(key);
     Shard& shard = shardOf(file);
     std::lock_guard<std::mutex> guard(shard.lock);
-    const auto [first, last] = shard.entries.equal_range(file);
-    for (auto it = first; it != last; ++it)
-        if (!(it->second.share & kShareDelete)) return true;
+    for (const OpenEntry& other : shard.entries)
+        if (other.file == file && !(other.share & kShareDelete)) return true;
     return false;
 }
 
@@ -117,7 +114,6 @@ void resetShareTable() {
     for (detail::Shard& shard : detail::table().shards) {
         std::lock_guard<std::mutex> guard(shard.lock);
         shard.entries.clear();
-        shard.fileOfId.clear();
     }
 }
 
