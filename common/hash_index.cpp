@@ -114,6 +114,11 @@ inline bool packDigits(const char* digits, uint8_t scrambleKey, HashIndex::Key& 
     return packHalf(digits, scrambleKey, key.high) & packHalf(digits + 16, scrambleKey, key.low);
 }
 
+// A directory bucket of at most this many keys is searched key by key, as
+// placed; a larger one (a text whose entries crowd some leading digits) is
+// sorted and searched by halves.
+constexpr size_t kUnsortedBucketKeys = 16;
+
 // Below this many bytes of text an index is built on one thread: starting a
 // second costs more than it saves.
 constexpr size_t kParallelTextBytes = 1u << 20;
@@ -374,10 +379,11 @@ bool HashIndex::buildFromStored(uint64_t size, uint8_t scrambleKey, const PieceR
     return true;
 }
 
-// The keys of both lists sorted into m_windows, with the directory and the
+// The keys of both lists placed into m_windows, with the directory and the
 // filter, uniformly spread digits expected: a counting pass puts each key in
-// its directory bucket, then each bucket of a few keys is sorted.
-// Any input comes out sorted; skewed input only makes some buckets larger.
+// its directory bucket, where a lookup compares it with the few others;
+// only a bucket of more keys than that is sorted. Skewed input only makes
+// some buckets larger. A key listed twice is kept twice.
 void HashIndex::place(const KeyList& first, const KeyList& second, bool twoThreads) {
     const size_t count = first.size() + second.size();
     if (count == 0) return;
@@ -441,49 +447,19 @@ void HashIndex::place(const KeyList& first, const KeyList& second, bool twoThrea
     counts[0] = {};
     counts[1] = {};
 
-    // Each bucket sorted; a key listed twice is in one bucket, next to itself.
-    bool repeated[2] = {false, false};
+    // Only the crowded buckets are sorted.
     auto sortBuckets = [&](size_t firstBucket, size_t lastBucket) {
         Key* keys = m_windows.data();
-        bool& seen = repeated[firstBucket == 0 ? 0 : 1];
         for (size_t b = firstBucket; b < lastBucket; ++b) {
-            Key* const begin = keys + m_directory[b];
-            Key* const end = keys + m_directory[b + 1];
-            if (end - begin < 2) continue;
-            if (end - begin > 16) {
-                std::sort(begin, end);
-            } else {
-                for (Key* i = begin + 1; i < end; ++i) {
-                    const Key k = *i;
-                    Key* j = i;
-                    for (; j > begin && k < *(j - 1); --j) *j = *(j - 1);
-                    *j = k;
-                }
-            }
-            for (Key* i = begin + 1; i < end; ++i) seen = seen || *i == *(i - 1);
+            const uint32_t begin = m_directory[b];
+            const uint32_t end = m_directory[b + 1];
+            if (end - begin > kUnsortedBucketKeys) std::sort(keys + begin, keys + end);
         }
     };
     if (twoThreads)
         inTwoHalves(buckets, buckets / 2, sortBuckets);
     else
         sortBuckets(0, buckets);
-    if (repeated[0] || repeated[1]) dropRepeatedKeys();
-}
-
-// Keeps one of each key listed more than once, and the directory with it.
-void HashIndex::dropRepeatedKeys() {
-    size_t kept = 0;
-    uint32_t bucketStart = 0;
-    for (size_t b = 0; b + 1 < m_directory.size(); ++b) {
-        const uint32_t end = m_directory[b + 1];
-        m_directory[b] = static_cast<uint32_t>(kept);
-        for (uint32_t i = bucketStart; i < end; ++i)
-            if (i == bucketStart || !(m_windows[i] == m_windows[kept - 1]))
-                m_windows[kept++] = m_windows[i];
-        bucketStart = end;
-    }
-    m_directory.back() = static_cast<uint32_t>(kept);
-    m_windows.resize(kept);
 }
 
 bool HashIndex::contains(std::string_view hashText) const {
@@ -494,9 +470,14 @@ bool HashIndex::contains(std::string_view hashText) const {
         const uint64_t bit = key.low >> m_filterShift;
         if ((m_filter[bit / 64] & (uint64_t{1} << (bit % 64))) == 0) return longRunsContain(hashText);
         const uint64_t bucket = key.high >> m_directoryShift;
-        const auto first = m_windows.begin() + m_directory[bucket];
-        const auto last = m_windows.begin() + m_directory[bucket + 1];
-        if (std::binary_search(first, last, key)) return true;
+        const Key* const first = m_windows.data() + m_directory[bucket];
+        const Key* const last = m_windows.data() + m_directory[bucket + 1];
+        if (static_cast<size_t>(last - first) > kUnsortedBucketKeys) {
+            if (std::binary_search(first, last, key)) return true;
+        } else {
+            for (const Key* k = first; k != last; ++k)
+                if (*k == key) return true;
+        }
     }
     return longRunsContain(hashText);
 }

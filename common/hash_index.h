@@ -53,6 +53,7 @@ public:
     // True when hashText (exactly 32 characters) occurs in the indexed text.
     bool contains(std::string_view hashText) const;
 
+    // Windows indexed, one the text holds twice counted twice.
     size_t windowCount() const { return m_windows.size(); }
     size_t longRunBytes() const { return m_longRuns.size(); }
 
@@ -95,10 +96,11 @@ public:
 
 private:
     void place(const KeyList& first, const KeyList& second, bool twoThreads);
-    void dropRepeatedKeys();
     bool longRunsContain(std::string_view hashText) const;
 
-    KeyList m_windows;       // sorted, unique
+    // In directory buckets; a bucket is sorted only when it holds more
+    // than a few keys. A window the text holds twice is there twice.
+    KeyList m_windows;
     std::string m_longRuns;  // long runs joined by '\n'
     // Where the keys of each value of their top bits begin in m_windows (one
     // more entry at the end): a lookup reads one entry here and searches a
