@@ -1,5 +1,6 @@
 #include "platform/text.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -198,10 +199,18 @@ std::u16string vformat16(const char16_t* format, va_list args) {
     // Room for the usual message (a path or two) at once, rather than
     // growing unit by unit through several allocations.
     const std::u16string_view text(format);
-    out.reserve(text.size() + (text.find(u'%') != std::u16string_view::npos ? 128 : 0));
+    if (text.find(u'%') == std::u16string_view::npos) {
+        out.assign(text);
+        return out;
+    }
+    out.reserve(text.size() + 128);
     for (const char16_t* p = format; *p; ++p) {
         if (*p != u'%') {
-            out.push_back(*p);
+            // The text up to the next placeholder, at once.
+            const std::u16string_view rest = text.substr(static_cast<size_t>(p - format));
+            const size_t run = std::min(rest.find(u'%'), rest.size());
+            out.append(rest.substr(0, run));
+            p += run - 1;
             continue;
         }
         const char16_t* start = p;
