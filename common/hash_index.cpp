@@ -331,10 +331,12 @@ void HashIndex::build(std::string_view text) {
     std::string secondLongRuns;
     if (twoThreads) {
         inTwoHalves(2, 1, [&](size_t half, size_t) {
-            KeyList& keys = half == 0 ? firstKeys : secondKeys;
+            // Collected into a list of the thread's own (see collectStoredHalf).
+            KeyList keys;
             const std::string_view part = half == 0 ? text.substr(0, split) : text.substr(split);
             keys.reserve(expectedWindows(part.size()));
             collectWindows(part, 0, keys, half == 0 ? m_longRuns : secondLongRuns);
+            (half == 0 ? firstKeys : secondKeys) = std::move(keys);
         });
         m_longRuns += secondLongRuns;
     } else {
@@ -357,9 +359,13 @@ bool HashIndex::buildFromStored(uint64_t size, uint8_t scrambleKey, const PieceR
     HalfRead halves[2];
     if (twoThreads) {
         inTwoHalves(2, 1, [&](size_t half, size_t) {
+            // Each thread adds to a list of its own, on its own stack: the
+            // two lists side by side here would share a cache line, which
+            // every key added by either thread would take from the other.
+            KeyList keys;
             halves[half] = collectStoredHalf(size, scrambleKey, read, pieceBytes, half == 0, middle,
-                                             half == 0 ? firstKeys : secondKeys,
-                                             half == 0 ? m_longRuns : secondLongRuns);
+                                             keys, half == 0 ? m_longRuns : secondLongRuns);
+            (half == 0 ? firstKeys : secondKeys) = std::move(keys);
         });
     } else {
         halves[0] = collectStoredHalf(size, scrambleKey, read, pieceBytes, true, middle, firstKeys,
