@@ -25,8 +25,9 @@ namespace {
 // The checks lower-case at most this many units of a path, the size of the
 // walker's path buffers.
 constexpr size_t kPathUnits = 2048;
-// Entries of a folder listed ahead of the walk, for the read-ahead's plan.
-constexpr size_t kListedAhead = 64;
+// Entries of a folder listed ahead of the walk, for the read-ahead's plan:
+// as many as the read-ahead may reach.
+constexpr size_t kListedAhead = 128;
 constexpr uint64_t kMaxScannedFileBytes = 5u * 1024 * 1024;
 
 // Letter sequences a path must end in to be scanned under the smart filter.

@@ -44,7 +44,11 @@ public:
         // the small-file tree no slower).
         size_t workers = 1;
         uint64_t helperMinBytes = 0;
-        size_t filesAhead = 64;                    // planned files not yet taken by the scan thread
+        // Planned files not yet taken by the scan thread. A wide window, and
+        // a worker woken for a long run, keep the workers asleep less often:
+        // on this kind of virtual machine a wake-up of an idle processor
+        // costs more than reading a small file (bench/README.md).
+        size_t filesAhead = 128;
         size_t chunkBytes = 256 << 10;             // each worker's read buffer
         uint64_t maxFileBytes = 5u * 1024 * 1024;  // files this large are never read
         // A file changed less than this long before a worker opens it could
@@ -126,7 +130,7 @@ private:
     void wakeWorkers(bool scanThreadWaits = false);  // with m_lock held
 
     // Files waiting for a worker before an idle worker is woken.
-    static constexpr size_t kWakeRun = 16;
+    static constexpr size_t kWakeRun = 32;
     // A worker claims files in runs, so that it takes the lock once for
     // several small files; a large file is claimed on its own.
     static constexpr size_t kClaimRun = 8;
