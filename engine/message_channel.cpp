@@ -30,7 +30,8 @@ namespace {
 // - every message other than a trace is sent as before, and a receiver
 //   without an interest gets every trace.
 // The pause gate is passed once per call even when nothing is sent, so a
-// pause still stops the scan at its next message.
+// pause still stops the scan at its next message. A call's traces and its
+// message are delivered together, in their order, once its text is built.
 //
 // Asking costs a window lookup and the window's call lock, and a scan of
 // small files would ask several times a file. So a thread keeps the answer
@@ -88,8 +89,13 @@ int32_t SendOVMsg(int32_t code, const char16_t* format, ...) {
         WaitWhilePaused();
         return code;
     }
-    auto trace = [window, traces](const char16_t* text) {
-        if (traces) Deliver(window, SCANMSG_DEBUG, text);
+    // With traces on, the call's traces and its message go out together,
+    // in the order they are made, once the text is built: one delivery
+    // (and one pass of the pause gate) instead of nine.
+    platform::WindowMessage batch[10];
+    size_t batched = 0;
+    auto trace = [&](const char16_t* text) {
+        if (traces) batch[batched++] = {SCANMSG_DEBUG, text};
     };
     if (!format) format = u"";
 
@@ -120,8 +126,14 @@ int32_t SendOVMsg(int32_t code, const char16_t* format, ...) {
         trace(u"SendOVMsg Step 1.4");
     }
     trace(u"SendOVMsg Step 3");
-    if (measured < kMessageBufferBytes || anyLength)
-        Deliver(window, static_cast<uint32_t>(code), buffer.c_str());
+    const bool sent = measured < kMessageBufferBytes || anyLength;
+    if (!traces) {
+        if (sent) Deliver(window, static_cast<uint32_t>(code), buffer.c_str());
+        return code;
+    }
+    if (sent) batch[batched++] = {static_cast<uint32_t>(code), buffer.c_str()};
     trace(u"SendOVMsg Step 4");
+    WaitWhilePaused();
+    platform::sendMessages(window, batch, batched);
     return code;
 }

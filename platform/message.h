@@ -6,6 +6,7 @@
 // order) or bound to the thread that created it (the sender blocks until that
 // thread has handled the message in pumpWindowMessages).
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 
@@ -47,6 +48,16 @@ bool windowWantsMessage(WindowHandle window, uint32_t code);
 // it has been handled. 0 with last error 1400 for an unknown window. A send
 // to an OwnerThread window from its own thread runs the receiver at once.
 intptr_t sendMessage(WindowHandle window, uint32_t code, const char16_t* text);
+
+// Several messages to one window, in order, as sendMessage would deliver
+// them one after another, except that no other thread's message comes
+// between them: a thread-safe receiver's call lock is taken once for all.
+// Stops at the first that cannot be delivered (last error 1400).
+struct WindowMessage {
+    uint32_t code = 0;
+    const char16_t* text = nullptr;
+};
+void sendMessages(WindowHandle window, const WindowMessage* messages, size_t count);
 
 // Handles the messages waiting for windows owned by the calling thread;
 // waits up to timeoutMs for the first one (0 = do not wait). Returns how

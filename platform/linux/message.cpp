@@ -68,21 +68,15 @@ std::shared_ptr<Window> find(Table& t, WindowHandle handle) {
 
 // The window of a handle as the calling thread last found it, while no
 // window was made or removed since; otherwise from the table. Senders ask
-// for the same window thousands of times a second (hundreds of thousands
-// with traces on), so the window is handed out as it is kept here, without
-// a count of its own: the calling thread's next lookup may let it go. That
-// is safe for a caller that takes the window's call lock before anything
-// else and then sees it destroyed or not: a window is freed only after
-// destroyWindow has set that mark and taken the lock once, and the table or
-// destroyWindow keeps it while the caller holds the lock.
-Window* lookup(Table& t, WindowHandle handle) {
+// for the same window thousands of times a second.
+std::shared_ptr<Window> lookup(Table& t, WindowHandle handle) {
     thread_local struct {
         uint64_t generation = ~uint64_t{0};
         WindowHandle handle = 0;
         std::shared_ptr<Window> window;
     } last;
     const uint64_t generation = t.generation.load(std::memory_order_acquire);
-    if (last.generation == generation && last.handle == handle) return last.window.get();
+    if (last.generation == generation && last.handle == handle) return last.window;
     std::shared_ptr<Window> window;
     {
         std::lock_guard<std::mutex> guard(t.lock);
@@ -92,8 +86,8 @@ Window* lookup(Table& t, WindowHandle handle) {
     // the next call look again.
     last.generation = generation;
     last.handle = handle;
-    last.window = std::move(window);
-    return last.window.get();
+    last.window = window;
+    return window;
 }
 
 // Runs the receiver of one queued message; called with the table lock held,
@@ -162,11 +156,8 @@ void destroyWindow(WindowHandle handle) {
         }
         t.changed.notify_all();
     }
-    // A direct call in progress on another thread finishes first (every
-    // call of a thread-safe receiver, and an owner thread's call of its own
-    // window); a sender holding the lock may hold the window without a
-    // count of its own (see lookup).
-    {
+    // A thread-safe call in progress on another thread finishes first.
+    if (window->threading == ReceiverThreading::ThreadSafe) {
         std::lock_guard<std::recursive_mutex> wait(window->callLock);
     }
 }
@@ -190,7 +181,7 @@ void setMessageInterest(WindowHandle handle, MessageInterest interest) {
 }
 
 bool windowWantsMessage(WindowHandle handle, uint32_t code) {
-    Window* const window = lookup(table(), handle);
+    std::shared_ptr<Window> window = lookup(table(), handle);
     if (!window) return false;
     std::lock_guard<std::recursive_mutex> call(window->callLock);
     if (window->destroyed.load()) return false;
@@ -199,15 +190,14 @@ bool windowWantsMessage(WindowHandle handle, uint32_t code) {
 
 intptr_t sendMessage(WindowHandle handle, uint32_t code, const char16_t* text) {
     Table& t = table();
-    Window* const found = lookup(t, handle);
-    if (!found) {
+    std::shared_ptr<Window> window = lookup(t, handle);
+    if (!window) {
         setLastError(kErrorInvalidWindowHandle);
         return 0;
     }
-    const bool direct = found->threading == ReceiverThreading::ThreadSafe ||
-                        found->owner == std::this_thread::get_id();
+    const bool direct = window->threading == ReceiverThreading::ThreadSafe ||
+                        window->owner == std::this_thread::get_id();
     if (direct) {
-        Window* const window = found;
         std::lock_guard<std::recursive_mutex> call(window->callLock);
         // Destroyed while this send waited for the window's earlier call.
         if (window->destroyed.load()) {
@@ -217,15 +207,7 @@ intptr_t sendMessage(WindowHandle handle, uint32_t code, const char16_t* text) {
         return window->receiver(code, text);
     }
 
-    // Queued for the owner thread: the message holds the window, and the
-    // table is asked again for it.
     std::unique_lock<std::mutex> held(t.lock);
-    std::shared_ptr<Window> window = find(t, handle);
-    if (!window) {
-        held.unlock();
-        setLastError(kErrorInvalidWindowHandle);
-        return 0;
-    }
     if (window->destroyed) {
         held.unlock();
         setLastError(kErrorInvalidWindowHandle);
@@ -250,6 +232,36 @@ intptr_t sendMessage(WindowHandle handle, uint32_t code, const char16_t* text) {
         return 0;
     }
     return pending.result;
+}
+
+void sendMessages(WindowHandle handle, const WindowMessage* messages, size_t count) {
+    if (count == 0) return;
+    std::shared_ptr<Window> window = lookup(table(), handle);
+    if (!window) {
+        setLastError(kErrorInvalidWindowHandle);
+        return;
+    }
+    const bool direct = window->threading == ReceiverThreading::ThreadSafe ||
+                        window->owner == std::this_thread::get_id();
+    if (!direct) {
+        // Queued for the owner thread one by one, as sendMessage queues them.
+        for (size_t i = 0; i < count; ++i) {
+            setLastError(kErrorSuccess);
+            if (sendMessage(handle, messages[i].code, messages[i].text) == 0 &&
+                lastError() == kErrorInvalidWindowHandle)
+                return;
+        }
+        return;
+    }
+    std::lock_guard<std::recursive_mutex> call(window->callLock);
+    for (size_t i = 0; i < count; ++i) {
+        // Destroyed while this send waited for the lock, or by its own receiver.
+        if (window->destroyed.load()) {
+            setLastError(kErrorInvalidWindowHandle);
+            return;
+        }
+        window->receiver(messages[i].code, messages[i].text);
+    }
 }
 
 int pumpWindowMessages(int timeoutMs) {

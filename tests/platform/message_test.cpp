@@ -151,3 +151,73 @@ TEST(WindowMessages, AnInterestIsAdviceToSendersNotAFilter) {
     platform::destroyWindow(window);
     EXPECT_FALSE(platform::windowWantsMessage(window, 8)) << "a send would fail";
 }
+
+// A batch reaches the receiver whole and in order: another thread's
+// messages come before or after it, never inside it.
+TEST(WindowMessages, ABatchArrivesWholeWithNoOtherSendersMessageInside) {
+    std::vector<uint32_t> got;
+    auto window = platform::createWindow([&](uint32_t code, const char16_t*) -> intptr_t {
+        got.push_back(code);
+        std::this_thread::yield();
+        return 0;
+    });
+    const platform::WindowMessage batch[] = {{1, u"a"}, {2, u"b"}, {3, u"c"}, {4, u"d"}};
+    std::thread other([&] {
+        for (int k = 0; k < 300; ++k) platform::sendMessage(window, 99, u"x");
+    });
+    for (int k = 0; k < 300; ++k) platform::sendMessages(window, batch, std::size(batch));
+    other.join();
+    ASSERT_EQ(got.size(), 300u * 5);
+    for (size_t i = 0; i < got.size(); ++i) {
+        if (got[i] != 1) continue;
+        ASSERT_LE(i + 4, got.size());
+        EXPECT_EQ((std::vector<uint32_t>(got.begin() + i, got.begin() + i + 4)),
+                  (std::vector<uint32_t>{1, 2, 3, 4}))
+            << "at " << i;
+    }
+    platform::destroyWindow(window);
+}
+
+// A receiver that removes its own window (and then sends to another one)
+// ends the batch there; to an owner thread's window a batch goes message
+// by message, in order.
+TEST(WindowMessages, ABatchStopsAtAWindowItsReceiverRemoved) {
+    std::vector<uint32_t> got;
+    int elsewhere = 0;
+    auto other = platform::createWindow([&](uint32_t, const char16_t*) -> intptr_t {
+        return ++elsewhere;
+    });
+    platform::WindowHandle window = 0;
+    window = platform::createWindow([&](uint32_t code, const char16_t*) -> intptr_t {
+        got.push_back(code);
+        if (code == 2) {
+            platform::destroyWindow(window);
+            platform::sendMessage(other, 7, u"elsewhere");
+        }
+        return 0;
+    });
+    const platform::WindowMessage batch[] = {{1, u"a"}, {2, u"b"}, {3, u"c"}};
+    platform::setLastError(0);
+    platform::sendMessages(window, batch, std::size(batch));
+    EXPECT_EQ(got, (std::vector<uint32_t>{1, 2}));
+    EXPECT_EQ(elsewhere, 1);
+    EXPECT_EQ(platform::lastError(), platform::kErrorInvalidWindowHandle);
+    platform::destroyWindow(other);
+
+    std::vector<uint32_t> owned;
+    auto ownerWindow = platform::createWindow(
+        [&](uint32_t code, const char16_t*) -> intptr_t {
+            owned.push_back(code);
+            return 0;
+        },
+        ReceiverThreading::OwnerThread);
+    std::atomic<bool> finished{false};
+    std::thread sender([&] {
+        platform::sendMessages(ownerWindow, batch, std::size(batch));
+        finished = true;
+    });
+    while (!finished) platform::pumpWindowMessages(20);
+    sender.join();
+    EXPECT_EQ(owned, (std::vector<uint32_t>{1, 2, 3}));
+    platform::destroyWindow(ownerWindow);
+}
