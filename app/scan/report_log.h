@@ -77,6 +77,7 @@ private:
     std::unique_ptr<WriteBehind> m_behind;
     std::string m_pending;  // debug lines not yet written
     int64_t m_lastFlushMs = 0;  // coarse clock
+    uint32_t m_linesSinceClock = 0;  // debug lines since the clock was last read
     std::u16string m_path;
     uint32_t m_openError = 0;
 };
