@@ -77,4 +77,6 @@ private:
     ScanFields m_fields;
     bool m_debug = false;
     platform::RegistryChangeGate m_debugGate;
+    static constexpr uint32_t kAsksPerLook = 8;
+    uint32_t m_asksSinceLook = 0;
 };
