@@ -133,10 +133,19 @@ uint64_t registryChangeCount();
 class RegistryChangeGate {
 public:
     static constexpr int64_t kRecheckMs = 10;
+    RegistryChangeGate() = default;
+    // For a reader asked millions of times a scan (every trace): the clock is
+    // read only at every callsPerClockLook-th call, so a change made
+    // elsewhere is seen within kRecheckMs and that many calls; this
+    // process's own writes are still seen at once.
+    explicit RegistryChangeGate(uint32_t callsPerClockLook)
+        : m_callsPerClockLook(callsPerClockLook ? callsPerClockLook : 1) {}
     // True at the first call and whenever the change count moved.
     bool mayHaveChanged();
 
 private:
+    uint32_t m_callsPerClockLook = 1;
+    uint32_t m_callsSinceClock = 0;
     bool m_looked = false;
     uint64_t m_changes = 0;
     uint64_t m_localChanges = 0;

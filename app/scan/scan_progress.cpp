@@ -106,11 +106,11 @@ bool ScanProgress::debugSetting() {
 }
 
 bool ScanProgress::debugLocked() {
-    // Read again whenever the registry may have changed. It is asked for
-    // every trace (millions in a scan with Debug on), so the gate, which
-    // reads the clock, is asked at every eighth: a change by anyone takes
-    // effect within a few milliseconds and eight traces.
-    if (m_asksSinceLook++ % kAsksPerLook == 0 && m_debugGate.mayHaveChanged()) {
+    // Read again whenever the registry may have changed. The engine asks for
+    // every trace it could send (millions in a scan with Debug on), so the
+    // gate keeps the asking cheap; a change by this process takes effect at
+    // once, one by anyone else within a few milliseconds and eight traces.
+    if (m_debugGate.mayHaveChanged()) {
         uint32_t value = 0;
         m_debug = platform::readDword(platform::RegRoot::LocalMachine, names::kSettingsKey,
                                       names::kDebug, value) == 0 &&

@@ -76,7 +76,5 @@ private:
     mutable std::mutex m_lock;
     ScanFields m_fields;
     bool m_debug = false;
-    platform::RegistryChangeGate m_debugGate;
-    static constexpr uint32_t kAsksPerLook = 8;
-    uint32_t m_asksSinceLook = 0;
+    platform::RegistryChangeGate m_debugGate{8};  // the clock read at every eighth trace
 };

@@ -386,9 +386,12 @@ void resetRegistryBusyTimeout() { regstore::resetBusyTimeout(); }
 uint64_t registryChangeCount() { return regstore::changeCount(); }
 
 bool RegistryChangeGate::mayHaveChanged() {
-    const int64_t nowMs = coarseMonotonicMs();
     // This process's own writes are seen at once.
     const uint64_t local = regstore::localChangeCount();
+    if (m_looked && local == m_localChanges && ++m_callsSinceClock < m_callsPerClockLook)
+        return false;
+    m_callsSinceClock = 0;
+    const int64_t nowMs = coarseMonotonicMs();
     if (m_looked && nowMs < m_nextLookMs && local == m_localChanges) return false;
     m_localChanges = local;
     m_nextLookMs = nowMs + kRecheckMs;

@@ -417,6 +417,28 @@ TEST_F(RegistryTest, ChangeGateSeesACommitOnceItsIntervalHasPassed) {
     EXPECT_FALSE(gate.mayHaveChanged()) << "nothing changed since";
 }
 
+// A gate that reads the clock at every fourth call only: another process's
+// commit is seen at the fourth call after the interval, this process's own
+// write at once.
+TEST_F(RegistryTest, ChangeGateReadingTheClockAtEveryFourthCall) {
+    const RegRoot lm = RegRoot::LocalMachine;
+    const std::u16string key = u"SOFTWARE\\Orvane\\Wardline\\Settings";
+    ASSERT_EQ(platform::writeDword(lm, key, u"Debug", 0), 0u);
+    platform::RegistryChangeGate gate(4);
+    EXPECT_TRUE(gate.mayHaveChanged()) << "the first look";
+    ASSERT_EQ(inChild([&] {
+                  int code = platform::writeDword(RegRoot::LocalMachine, key, u"Debug", 1) ? 1 : 0;
+                  std::exit(code);
+                  return code;
+              }),
+              0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(3 * platform::RegistryChangeGate::kRecheckMs));
+    for (int call = 1; call < 4; ++call) EXPECT_FALSE(gate.mayHaveChanged()) << "call " << call;
+    EXPECT_TRUE(gate.mayHaveChanged()) << "the fourth call reads the clock";
+    ASSERT_EQ(platform::writeDword(lm, key, u"Debug", 0), 0u);
+    EXPECT_TRUE(gate.mayHaveChanged()) << "this process's own write";
+}
+
 // The variable is read at every cached read without a search of the
 // environment; every way of changing it is still seen at once.
 TEST_F(RegistryTest, EveryChangeOfTheVariableIsSeenAtOnce) {

@@ -96,16 +96,13 @@ private:
 
     // The Debug setting as the registry holds it: read again whenever the
     // registry may have changed. It is asked for every trace (millions in a
-    // scan with Debug on), so the gate, which reads the clock, is asked at
-    // every eighth: a change made by anyone takes effect within a few
-    // milliseconds and eight traces.
+    // scan with Debug on), so the gate keeps the asking cheap, reading the
+    // clock at every eighth: a change made by anyone takes effect within a
+    // few milliseconds and eight traces.
     bool debugOn() {
-        if (m_asksSinceLook++ % kAsksPerLook == 0 && m_debugGate.mayHaveChanged())
-            m_debug = DebugSetting();
+        if (m_debugGate.mayHaveChanged()) m_debug = DebugSetting();
         return m_debug;
     }
-    static constexpr uint32_t kAsksPerLook = 8;
-    uint32_t m_asksSinceLook = 0;
 
     void report(const char16_t* text) {
         Finding finding;
@@ -148,7 +145,7 @@ private:
     std::u16string m_current;
     bool m_drawn = false;
     bool m_debug = false;
-    platform::RegistryChangeGate m_debugGate;
+    platform::RegistryChangeGate m_debugGate{8};
 };
 
 }  // namespace
