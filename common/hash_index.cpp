@@ -8,6 +8,7 @@
 #include <new>
 #include <thread>
 
+#include "common/digest_text.h"
 #include "common/hash_db_format.h"
 
 #if defined(__SSE2__)
@@ -472,20 +473,35 @@ bool HashIndex::contains(std::string_view hashText) const {
     if (hashText.size() != kHashDigits) return false;
     Key key;
     if (!packDigits(hashText.data(), 0, key)) return false;
-    if (!m_directory.empty()) {
-        const uint64_t bit = key.low >> m_filterShift;
-        if ((m_filter[bit / 64] & (uint64_t{1} << (bit % 64))) == 0) return longRunsContain(hashText);
-        const uint64_t bucket = key.high >> m_directoryShift;
-        const Key* const first = m_windows.data() + m_directory[bucket];
-        const Key* const last = m_windows.data() + m_directory[bucket + 1];
-        if (static_cast<size_t>(last - first) > kUnsortedBucketKeys) {
-            if (std::binary_search(first, last, key)) return true;
-        } else {
-            for (const Key* k = first; k != last; ++k)
-                if (*k == key) return true;
-        }
+    return windowsContain(key) || longRunsContain(hashText);
+}
+
+bool HashIndex::containsDigest(const uint8_t digest[16]) const {
+    // The key of a digest's uppercase digits is the digest read big-endian.
+    Key key{0, 0};
+    for (int i = 0; i < 8; ++i) {
+        key.high = (key.high << 8) | digest[i];
+        key.low = (key.low << 8) | digest[8 + i];
     }
-    return longRunsContain(hashText);
+    if (windowsContain(key)) return true;
+    if (m_longRuns.empty()) return false;
+    char text[kHashDigits + 1];
+    digestDigitsUpperAscii(digest, text);
+    return longRunsContain(std::string_view(text, kHashDigits));
+}
+
+bool HashIndex::windowsContain(const Key& key) const {
+    if (m_directory.empty()) return false;
+    const uint64_t bit = key.low >> m_filterShift;
+    if ((m_filter[bit / 64] & (uint64_t{1} << (bit % 64))) == 0) return false;
+    const uint64_t bucket = key.high >> m_directoryShift;
+    const Key* const first = m_windows.data() + m_directory[bucket];
+    const Key* const last = m_windows.data() + m_directory[bucket + 1];
+    if (static_cast<size_t>(last - first) > kUnsortedBucketKeys)
+        return std::binary_search(first, last, key);
+    for (const Key* k = first; k != last; ++k)
+        if (*k == key) return true;
+    return false;
 }
 
 bool HashIndex::longRunsContain(std::string_view hashText) const {

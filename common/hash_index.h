@@ -52,6 +52,8 @@ public:
 
     // True when hashText (exactly 32 characters) occurs in the indexed text.
     bool contains(std::string_view hashText) const;
+    // The same for the 32 uppercase digits of a digest, without writing them.
+    bool containsDigest(const uint8_t digest[16]) const;
 
     // Windows indexed, one the text holds twice counted twice.
     size_t windowCount() const { return m_windows.size(); }
@@ -96,6 +98,7 @@ public:
 
 private:
     void place(const KeyList& first, const KeyList& second, bool twoThreads);
+    bool windowsContain(const Key& key) const;
     bool longRunsContain(std::string_view hashText) const;
 
     // In directory buckets; a bucket is sorted only when it holds more

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cctype>
 #include <cstring>
 #include <random>
 #include <set>
@@ -97,6 +99,45 @@ TEST(HashIndex, RandomTextsAgreeWithSubstringSearch) {
             query[rng() % 32] = "0123456789ABCDEF"[rng() % 16];
             EXPECT_EQ(index.contains(query), substringSearch(text, query));
         }
+    }
+}
+
+// A digest is looked up as its 32 uppercase digits would be: entries, a
+// window of a long run (searched as text), an entry written in lowercase
+// (no hash text matches it) and absent digests.
+TEST(HashIndex, ADigestIsFoundAsItsUppercaseDigits) {
+    std::mt19937_64 rng(29);
+    auto digestOf = [](const std::string& digits) {
+        std::array<uint8_t, 16> digest{};
+        for (size_t i = 0; i < 16; ++i)
+            digest[i] = static_cast<uint8_t>(std::stoi(digits.substr(2 * i, 2), nullptr, 16));
+        return digest;
+    };
+    std::vector<std::string> present;
+    std::string text;
+    for (int i = 0; i < 200; ++i) {
+        present.push_back(randomDigits(rng, 32));
+        text += present.back() + "\r\n";
+    }
+    const std::string longRun = randomDigits(rng, 300);
+    text += longRun + "\r\n";
+    present.push_back(longRun.substr(100, 32));
+    const std::string upperOfLower = randomDigits(rng, 32);
+    std::string lower = upperOfLower;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    text += lower + "\r\n";
+    for (const bool withLongRuns : {true, false}) {
+        names::HashIndex index;
+        index.build(withLongRuns ? text : text.substr(0, text.find(longRun)));
+        std::vector<std::string> queries = present;
+        for (int i = 0; i < 200; ++i) queries.push_back(randomDigits(rng, 32));
+        queries.push_back(upperOfLower);
+        for (const std::string& query : queries) {
+            const auto digest = digestOf(query);
+            EXPECT_EQ(index.containsDigest(digest.data()), index.contains(query)) << query;
+        }
+        EXPECT_TRUE(index.containsDigest(digestOf(present.front()).data()));
+        EXPECT_EQ(index.containsDigest(digestOf(present.back()).data()), withLongRuns);
     }
 }
 
