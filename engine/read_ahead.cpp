@@ -97,22 +97,25 @@ ReadAhead::Run ReadAhead::claimRun(bool helper) {
 // folder, the end of a big one) or is about to wait. The others are woken
 // for any file they may take.
 void ReadAhead::wakeWorkers(bool scanThreadWaits) {
-    if (!m_mainIdle && m_idleHelpers == 0) return;
+    // Each look ends as soon as what it decides is known: it is made at
+    // every file the scan thread takes, over up to filesAhead files.
+    bool wakeMain = false;
+    bool wakeHelpers = false;
+    bool mainDecided = !m_mainIdle;
+    bool helpersDecided = m_idleHelpers == 0;
     const size_t reach = std::min(m_planned.size(), m_limits.filesAhead);
     size_t waiting = 0;
-    size_t helperWaiting = 0;
-    size_t firstWaiting = reach;
-    for (size_t i = 0; i < reach; ++i) {
+    for (size_t i = 0; i < reach && !(mainDecided && helpersDecided); ++i) {
         const Item& item = *m_planned[i];
         if (item.state.load() != State::Waiting) continue;
-        firstWaiting = std::min(firstWaiting, i);
         ++waiting;
-        helperWaiting += item.listedSize >= m_limits.helperMinBytes;
+        if (!mainDecided && (scanThreadWaits || waiting >= kWakeRun || i < kWakeRun))
+            wakeMain = mainDecided = true;
+        if (!helpersDecided && item.listedSize >= m_limits.helperMinBytes)
+            wakeHelpers = helpersDecided = true;
     }
-    if (m_mainIdle && waiting > 0 &&
-        (scanThreadWaits || waiting >= kWakeRun || firstWaiting < kWakeRun))
-        m_mainWork.notify_one();
-    if (m_idleHelpers > 0 && helperWaiting > 0) m_helperWork.notify_all();
+    if (wakeMain) m_mainWork.notify_one();
+    if (wakeHelpers) m_helperWork.notify_all();
 }
 
 bool ReadAhead::take(std::u16string_view path, ReadAheadResult& out) {
