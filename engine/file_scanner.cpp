@@ -67,8 +67,8 @@ std::u16string ProgramOf(std::u16string_view given) {
 
 // The last tries when neither the path as given nor its translation opens:
 // that path without quotation marks, and its program without arguments.
-bool OpenAsGiven(std::u16string_view given, std::u16string_view alreadyTried,
-                 platform::File& file, std::u16string& opened) {
+bool OpenAsGiven(std::u16string_view given, std::u16string_view alreadyTried, platform::File& file,
+                 std::u16string& opened) {
     const std::u16string candidates[] = {Unquoted(given), Unquoted(alreadyTried), ProgramOf(given)};
     for (const std::u16string& candidate : candidates) {
         if (candidate.size() < 3 || candidate == alreadyTried || candidate == given) continue;

@@ -342,9 +342,9 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
             Listed& sub = listed[planned];
             sub.listedAhead = true;
             if (sub.entry.name != u"." && sub.entry.name != u"..")
-                sub.ahead = listSubFolderAhead(
-                    opened, sub.entry, JoinPath(base, joiner, sub.entry.name),
-                    scanArchives, readAhead);
+                sub.ahead =
+                    listSubFolderAhead(opened, sub.entry, JoinPath(base, joiner, sub.entry.name),
+                                       scanArchives, readAhead);
         }
         // All that is left here is planned: what follows this folder in the
         // walk may be planned too. Asked each time, as room may have come
@@ -429,8 +429,9 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
         }
         // Worked out once, when the entry was planned. The file scanner may
         // cut the text it is given.
-        std::u16string handed = current.handed.empty() ? PathToHandOn(full, std::u16string(lowered()))
-                                                       : std::move(current.handed);
+        std::u16string handed = current.handed.empty()
+                                    ? PathToHandOn(full, std::u16string(lowered()))
+                                    : std::move(current.handed);
         ScanListedFile(handed.data(), nullptr, listedIn(opened, entry));
         // The count is of files; a folder handed on only fails to open.
         if (!isFolder) ++count;

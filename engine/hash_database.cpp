@@ -196,6 +196,5 @@ bool DatabaseContains(const char* hashText) {
 
 Md5Result::Listed DatabaseListsDigest(const uint8_t digest[16]) {
     if (!g_database.loaded || !g_database.indexed) return Md5Result::Listed::Unknown;
-    return g_database.index.containsDigest(digest) ? Md5Result::Listed::Yes
-                                                    : Md5Result::Listed::No;
+    return g_database.index.containsDigest(digest) ? Md5Result::Listed::Yes : Md5Result::Listed::No;
 }

@@ -75,15 +75,18 @@ TEST_F(CmakeInstallTest, InstalledProgramsSetUpTheRootAndScan) {
 // have left a library of their own.
 TEST(BuildTreeInstallation, ProgramsNeverLoadALibraryFromTheCurrentFolder) {
     installtest::TempFolder cwd;
-    for (const char* library : {"libsqlite3.so.0", "libstdc++.so.6", "libcrypto.so.3", "libcurl.so.4"})
+    for (const char* library :
+         {"libsqlite3.so.0", "libstdc++.so.6", "libcrypto.so.3", "libcurl.so.4"})
         ASSERT_EQ(Shell("echo junk > " + Quote((cwd.path() / library).string())).status, 0);
     for (const char* program : {"orvane-scan", "orvane-setup", "ovreg", "ovdb"}) {
         const std::string path = (fs::path(OV_BIN_DIR) / program).string();
         auto run = Shell("cd " + Quote(cwd.path().string()) + " && env -u LD_LIBRARY_PATH " +
                          Quote(path) + " --help < /dev/null");
         EXPECT_EQ(run.out.find("error while loading shared libraries"), std::string::npos)
-            << program << "\n" << run.out;
+            << program << "\n"
+            << run.out;
         auto dynamic = Shell("readelf -d " + Quote(path));
-        EXPECT_NE(dynamic.out.find("[$ORIGIN]"), std::string::npos) << program << "\n" << dynamic.out;
+        EXPECT_NE(dynamic.out.find("[$ORIGIN]"), std::string::npos) << program << "\n"
+                                                                    << dynamic.out;
     }
 }

@@ -184,9 +184,8 @@ TEST(WindowMessages, ABatchArrivesWholeWithNoOtherSendersMessageInside) {
 TEST(WindowMessages, ABatchStopsAtAWindowItsReceiverRemoved) {
     std::vector<uint32_t> got;
     int elsewhere = 0;
-    auto other = platform::createWindow([&](uint32_t, const char16_t*) -> intptr_t {
-        return ++elsewhere;
-    });
+    auto other =
+        platform::createWindow([&](uint32_t, const char16_t*) -> intptr_t { return ++elsewhere; });
     platform::WindowHandle window = 0;
     window = platform::createWindow([&](uint32_t code, const char16_t*) -> intptr_t {
         got.push_back(code);

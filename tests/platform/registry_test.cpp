@@ -57,6 +57,19 @@ protected:
         return WEXITSTATUS(status);
     }
 
+    // The Debug setting written by another process, as another program's
+    // commit; true when the child wrote it.
+    static bool writeDebugElsewhere(uint32_t value) {
+        auto write = [value] {
+            const uint32_t error =
+                platform::writeDword(RegRoot::LocalMachine, kSettings, u"Debug", value);
+            std::exit(error == 0 ? 0 : 1);
+            return 1;
+        };
+        return inChild(write) == 0;
+    }
+    static constexpr char16_t kSettings[] = u"SOFTWARE\\Orvane\\Wardline\\Settings";
+
     std::string m_dir;
     std::string m_file;
 };
@@ -406,12 +419,7 @@ TEST_F(RegistryTest, ChangeGateSeesACommitOnceItsIntervalHasPassed) {
     const auto pastInterval = std::chrono::milliseconds(3 * platform::RegistryChangeGate::kRecheckMs);
     std::this_thread::sleep_for(pastInterval);
     EXPECT_FALSE(gate.mayHaveChanged()) << "nothing changed";
-    ASSERT_EQ(inChild([&] {
-                  int code = platform::writeDword(RegRoot::LocalMachine, key, u"Debug", 1) ? 1 : 0;
-                  std::exit(code);
-                  return code;
-              }),
-              0);
+    ASSERT_TRUE(writeDebugElsewhere(1));
     std::this_thread::sleep_for(pastInterval);
     EXPECT_TRUE(gate.mayHaveChanged()) << "another process's commit";
     EXPECT_FALSE(gate.mayHaveChanged()) << "nothing changed since";
@@ -426,13 +434,9 @@ TEST_F(RegistryTest, ChangeGateReadingTheClockAtEveryFourthCall) {
     ASSERT_EQ(platform::writeDword(lm, key, u"Debug", 0), 0u);
     platform::RegistryChangeGate gate(4);
     EXPECT_TRUE(gate.mayHaveChanged()) << "the first look";
-    ASSERT_EQ(inChild([&] {
-                  int code = platform::writeDword(RegRoot::LocalMachine, key, u"Debug", 1) ? 1 : 0;
-                  std::exit(code);
-                  return code;
-              }),
-              0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(3 * platform::RegistryChangeGate::kRecheckMs));
+    ASSERT_TRUE(writeDebugElsewhere(1));
+    std::this_thread::sleep_for(
+        std::chrono::milliseconds(3 * platform::RegistryChangeGate::kRecheckMs));
     for (int call = 1; call < 4; ++call) EXPECT_FALSE(gate.mayHaveChanged()) << "call " << call;
     EXPECT_TRUE(gate.mayHaveChanged()) << "the fourth call reads the clock";
     ASSERT_EQ(platform::writeDword(lm, key, u"Debug", 0), 0u);
