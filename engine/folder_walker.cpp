@@ -141,7 +141,8 @@ std::u16string PathToHandOn(const std::u16string& original, const char16_t* lowe
     return PathToHandOn(original, std::u16string(lowered));
 }
 
-std::u16string PathToHandOn(const std::u16string& original, std::u16string handed) {
+std::u16string PathToHandOn(const std::u16string& original, std::u16string handed,
+                            platform::HostPathResolver* resolver) {
     // As a text: up to its first zero.
     handed.resize(std::u16string_view(handed.c_str()).size());
     // The drive letter's case never matters.
@@ -149,7 +150,12 @@ std::u16string PathToHandOn(const std::u16string& original, std::u16string hande
         std::u16string_view(handed).substr(2) == std::u16string_view(original).substr(2)) {
         return handed;
     }
-    if (platform::toHostPath(handed) != platform::toHostPath(original)) return original;
+    // A walk resolves the paths of a folder's files through one resolver: a
+    // name that is not found as written is looked up ignoring case, and
+    // without it each such lookup read the whole folder again.
+    const bool same = resolver ? resolver->toHostPath(handed) == resolver->toHostPath(original)
+                               : platform::toHostPath(handed) == platform::toHostPath(original);
+    if (!same) return original;
     return handed;
 }
 
@@ -188,8 +194,10 @@ struct ListedAhead {
 
 // Decides whether the walk will hand a listed file on, so that the
 // read-ahead is to read it, with the walk's own tests; sets the path it is
-// handed on as when it will. `full` is its path, kept for the walk.
-bool weighForPlan(Listed& listed, std::u16string full, int32_t smart, int32_t scanArchives) {
+// handed on as when it will. `full` is its path, kept for the walk; names
+// resolves the paths of the folder's files.
+bool weighForPlan(Listed& listed, std::u16string full, int32_t smart, int32_t scanArchives,
+                  platform::HostPathResolver& names) {
     listed.weighed = true;
     const platform::FindData& entry = listed.entry;
     if (isFolderEntry(entry) || (entry.attributes & platform::kAttrDevice) != 0) return false;
@@ -199,7 +207,7 @@ bool weighForPlan(Listed& listed, std::u16string full, int32_t smart, int32_t sc
     listed.endChecked = true;
     if (!willBeRead(entry, listed.end, smart, scanArchives)) return false;
     // Planned as the path the file scanner will open.
-    listed.handed = PathToHandOn(listed.full, std::move(lowered));
+    listed.handed = PathToHandOn(listed.full, std::move(lowered), &names);
     return true;
 }
 
@@ -234,6 +242,7 @@ std::unique_ptr<ListedAhead> listSubFolderAhead(const platform::FolderRef& paren
                                     platform::FindFile::Detail::Listing) != 0)
         return nullptr;
     const platform::FolderRef opened = ahead->find.folder();
+    platform::HostPathResolver names;
     std::vector<ReadAhead::Planned> planned;
     planned.reserve(kListedAhead);
     for (;;) {
@@ -242,7 +251,7 @@ std::unique_ptr<ListedAhead> listSubFolderAhead(const platform::FolderRef& paren
         Listed listed(std::move(next));
         // Sub-folders are always walked with the smart filter on.
         if (!dots && !subFolder &&
-            weighForPlan(listed, JoinPath(folder, u"\\", listed.entry.name), 1, scanArchives))
+            weighForPlan(listed, JoinPath(folder, u"\\", listed.entry.name), 1, scanArchives, names))
             planned.push_back({listed.handed, listed.entry.size, listedIn(opened, listed.entry)});
         ahead->entries.push_back(std::move(listed));
         // That sub-folder's walk comes first; the listing is read in
@@ -280,6 +289,7 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
     int32_t count = 0;
     ReadAheadScope readAheadScope;
     ReadAhead& readAhead = *CurrentReadAhead();
+    platform::HostPathResolver names;  // for the paths of this folder's files
     // The entries listed but not yet walked. Those before the next
     // sub-folder are planned for the read-ahead, then the first files of
     // that sub-folder; the files after it come once all of its walk is
@@ -331,7 +341,8 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
         for (; planned < listed.size() && !isFolderEntry(listed[planned].entry); ++planned) {
             Listed& next = listed[planned];
             if (next.weighed) continue;  // by the walk of the folder above
-            if (weighForPlan(next, JoinPath(base, joiner, next.entry.name), smart, scanArchives))
+            if (weighForPlan(next, JoinPath(base, joiner, next.entry.name), smart, scanArchives,
+                             names))
                 paths.push_back({next.handed, next.entry.size, listedIn(opened, next.entry)});
         }
         if (!paths.empty()) readAhead.plan(std::move(paths));
@@ -411,7 +422,7 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
         // a FIFO the archiver would wait on, and its target is scanned
         // where it lives.
         if (archive && scanArchives == 1 && !isFolder && !isDevice && !isLink) {
-            const std::u16string handed = PathToHandOn(full, lowered());
+            const std::u16string handed = PathToHandOn(full, std::u16string(lowered()), &names);
             SendOVMsg(SCANMSG_DEBUG, u"FindF: Scan In Archive: %s ", handed.c_str());
             std::lock_guard<std::recursive_mutex> lock(ArchiveLock());
             DoScanInArchive(handed.c_str());
@@ -430,7 +441,7 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
         // Worked out once, when the entry was planned. The file scanner may
         // cut the text it is given.
         std::u16string handed = current.handed.empty()
-                                    ? PathToHandOn(full, std::u16string(lowered()))
+                                    ? PathToHandOn(full, std::u16string(lowered()), &names)
                                     : std::move(current.handed);
         ScanListedFile(handed.data(), nullptr, listedIn(opened, entry));
         // The count is of files; a folder handed on only fails to open.

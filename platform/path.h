@@ -16,6 +16,7 @@
 // split. "\\?\X:\..." names X:; UNC and device names map to no drive.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +46,25 @@ char16_t driveOfHostPath(std::string_view hostPath);
 // (without trailing blanks and dots). ".." never leads above a drive's root.
 // Returns an empty string when the drive is not mapped or the text is empty.
 std::string toHostPath(std::u16string_view windowsPath);
+
+// toHostPath for many paths of one folder (a walk names every file it hands
+// on): it remembers what it looked up, which host names exist and each
+// folder's names ignoring case, so that a folder is read once, not once for
+// every name resolved in it ignoring case. Changes on disk after a look are
+// not seen; one resolver serves one short task.
+class HostPathResolver {
+public:
+    HostPathResolver();
+    ~HostPathResolver();
+    HostPathResolver(const HostPathResolver&) = delete;
+    HostPathResolver& operator=(const HostPathResolver&) = delete;
+    std::string toHostPath(std::u16string_view windowsPath);
+
+    struct Lookups;
+
+private:
+    std::unique_ptr<Lookups> m_lookups;
+};
 
 // Absolute host path (or relative to the current directory) to Windows form,
 // e.g. "/home/a/x.txt" -> "C:\home\a\x.txt". Returns empty when no drive

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/linux/drive_map_internal.h"
@@ -76,6 +78,30 @@ bool exists(const std::string& hostPath, struct stat* found = nullptr) {
     if (::lstat(hostPath.c_str(), &st) != 0) return false;
     if (found) *found = st;
     return true;
+}
+
+}  // namespace
+
+// What a HostPathResolver has looked up.
+struct HostPathResolver::Lookups {
+    std::unordered_map<std::string, bool> exists;
+    // A folder's names, read once: as they are, and by their lower-cased
+    // Windows form (the smallest host name in byte order for each).
+    struct Folder {
+        bool readable = false;
+        std::unordered_set<std::string> names;
+        std::unordered_map<std::u16string, std::string> byLowered;
+    };
+    std::unordered_map<std::string, Folder> folders;
+};
+
+namespace {
+
+bool existsIn(HostPathResolver::Lookups* lookups, const std::string& hostPath) {
+    if (!lookups) return exists(hostPath);
+    auto [it, inserted] = lookups->exists.try_emplace(hostPath, false);
+    if (inserted) it->second = exists(hostPath);
+    return it->second;
 }
 
 // The current directory; empty when it cannot be named (it was removed),
@@ -183,10 +209,54 @@ bool findIgnoringCase(const std::string& folder, std::u16string_view name, std::
     return any;
 }
 
+// A folder as a resolver's lookups hold it: read at its first lookup only.
+const HostPathResolver::Lookups::Folder& folderIn(HostPathResolver::Lookups& lookups,
+                                                  const std::string& folder) {
+    auto [it, inserted] = lookups.folders.try_emplace(folder);
+    HostPathResolver::Lookups::Folder& names = it->second;
+    if (!inserted) return names;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return names;
+    names.readable = true;
+    while (dirent* entry = ::readdir(dir)) {
+        std::string_view candidate(entry->d_name);
+        if (candidate == "." || candidate == "..") continue;
+        names.names.emplace(candidate);
+        auto [slot, added] =
+            names.byLowered.try_emplace(toLower(detail::hostNameToWindows(candidate)), candidate);
+        if (!added && candidate < slot->second) slot->second.assign(candidate);
+    }
+    ::closedir(dir);
+    return names;
+}
+
+// Whether folder holds an entry of this host name: from the folder's names
+// when a resolver has them (a folder it cannot read is asked by path).
+bool holdsIn(HostPathResolver::Lookups* lookups, const std::string& folder, const std::string& name) {
+    if (lookups) {
+        const HostPathResolver::Lookups::Folder& names = folderIn(*lookups, folder);
+        if (names.readable) return names.names.count(name) != 0;
+    }
+    return exists(detail::joinHost(folder, name));
+}
+
+// findIgnoringCase through a resolver's lookups.
+bool findIgnoringCaseIn(HostPathResolver::Lookups* lookups, const std::string& folder,
+                        std::u16string_view name, std::string& found) {
+    if (!lookups) return findIgnoringCase(folder, name, found);
+    const HostPathResolver::Lookups::Folder& names = folderIn(*lookups, folder);
+    if (!names.readable) return findIgnoringCase(folder, name, found);
+    const auto match = names.byLowered.find(toLower(name));
+    if (match == names.byLowered.end()) return false;
+    found = match->second;
+    return true;
+}
+
 // looked, when given, gets the lstat of the result when the path exists
 // exactly as given (lookedValid says so).
 std::string hostFromWindows(const std::vector<DriveMapping>& map, std::u16string_view path,
-                            struct stat* looked = nullptr, bool* lookedValid = nullptr) {
+                            struct stat* looked = nullptr, bool* lookedValid = nullptr,
+                            HostPathResolver::Lookups* lookups = nullptr) {
     if (lookedValid) *lookedValid = false;
     if (path.empty()) return {};
     // Long-path and NT prefixes name the same places.
@@ -242,37 +312,53 @@ std::string hostFromWindows(const std::vector<DriveMapping>& map, std::u16string
 
     // The whole path as given exists: every component matched exactly.
     std::string exact = root;
+    std::string exactFolder;  // all of it but its last name
     for (auto part : parts) {
+        exactFolder = exact;
         if (exact.empty() || exact.back() != '/') exact.push_back('/');
         exact += detail::windowsNameToHost(part);
     }
     if (parts.empty()) return exact;
-    if (exists(exact, looked)) {
+    // A resolver asks the folder's names for the last one.
+    const bool exactExists =
+        lookups && !looked
+            ? existsIn(lookups, exactFolder) &&
+                  holdsIn(lookups, exactFolder, detail::windowsNameToHost(parts.back()))
+            : exists(exact, looked);
+    if (exactExists) {
         if (lookedValid) *lookedValid = looked != nullptr;
         return exact;
     }
 
     std::string current = root;
     bool missing = false;
-    for (auto part : parts) {
+    for (size_t index = 0; index < parts.size(); ++index) {
+        const std::u16string_view part = parts[index];
         std::u16string_view stripped = stripTrailing(part);
+        // The folders on the way are remembered; a last name is asked of
+        // its folder's names.
+        const bool last = index + 1 == parts.size();
+        auto holds = [&](const std::string& name) {
+            return last ? holdsIn(lookups, current, name)
+                        : existsIn(lookups, detail::joinHost(current, name));
+        };
         if (!missing) {
             // A host name with trailing dots or blanks is still found as itself.
             std::string candidate = detail::joinHost(current, detail::windowsNameToHost(part));
-            if (exists(candidate)) {
+            if (holds(detail::windowsNameToHost(part))) {
                 current = std::move(candidate);
                 continue;
             }
             if (stripped.empty()) continue;
             if (stripped.size() != part.size()) {
                 candidate = detail::joinHost(current, detail::windowsNameToHost(stripped));
-                if (exists(candidate)) {
+                if (holds(detail::windowsNameToHost(stripped))) {
                     current = std::move(candidate);
                     continue;
                 }
             }
             std::string found;
-            if (findIgnoringCase(current, stripped, found)) {
+            if (findIgnoringCaseIn(lookups, current, stripped, found)) {
                 current = detail::joinHost(current, found);
                 continue;
             }
@@ -316,6 +402,15 @@ char16_t driveOfHostPath(std::string_view hostPath) {
 
 std::string toHostPath(std::u16string_view windowsPath) {
     return hostFromWindows(*detail::sharedDriveMap(), windowsPath);
+}
+
+HostPathResolver::HostPathResolver() : m_lookups(std::make_unique<Lookups>()) {}
+
+HostPathResolver::~HostPathResolver() = default;
+
+std::string HostPathResolver::toHostPath(std::u16string_view windowsPath) {
+    return hostFromWindows(*detail::sharedDriveMap(), windowsPath, nullptr, nullptr,
+                           m_lookups.get());
 }
 
 namespace detail {

@@ -157,6 +157,12 @@ TEST_F(PathTest, ComponentsMatchExactlyFirstThenIgnoringCase) {
         {tmp.windows(u"data\\new\\Sub. "), tmp.host("Data/new/Sub")},  // missing: kept as given
     };
     for (const auto& c : cases) EXPECT_EQ(toHostPath(c.windows), c.host) << toUtf8(c.windows);
+    // A resolver, which remembers the folders it has read, answers the same,
+    // for each path again as well.
+    platform::HostPathResolver resolver;
+    for (int pass = 0; pass < 2; ++pass)
+        for (const auto& c : cases)
+            EXPECT_EQ(resolver.toHostPath(c.windows), c.host) << toUtf8(c.windows) << " pass " << pass;
 }
 
 TEST_F(PathTest, NamesThatAreNotUtf8RoundTripThroughRealFiles) {
