@@ -59,6 +59,7 @@ void ReadAhead::plan(std::vector<Planned> files) {
             while (m_planned.size() >= 2 * m_limits.filesAhead) {
                 giveUp(*m_planned.front());
                 m_planned.pop_front();
+                if (m_noWaitingBefore > 0) --m_noWaitingBefore;
             }
             auto item = std::make_shared<Item>();
             item->path = std::move(file.path);
@@ -75,14 +76,19 @@ ReadAhead::Run ReadAhead::claimRun(bool helper) {
     run.reserve(kClaimRun);
     uint64_t bytes = 0;
     const size_t reach = std::min(m_planned.size(), m_limits.filesAhead);
-    for (size_t i = 0; i < reach && run.size() < kClaimRun && bytes < kClaimBytes; ++i) {
+    for (size_t i = m_noWaitingBefore; i < reach && run.size() < kClaimRun && bytes < kClaimBytes;
+         ++i) {
         const std::shared_ptr<Item>& item = m_planned[i];
-        if (item->state.load() != State::Waiting) continue;
+        if (item->state.load() != State::Waiting) {
+            if (i == m_noWaitingBefore) ++m_noWaitingBefore;
+            continue;
+        }
         if (helper && item->listedSize < m_limits.helperMinBytes) continue;
         // A large file goes into a run of its own: the files behind it
         // should not wait for its read.
         if (!run.empty() && bytes + item->listedSize > kClaimBytes) break;
         item->state = State::Claimed;
+        if (i == m_noWaitingBefore) ++m_noWaitingBefore;
         bytes += item->listedSize;
         run.push_back(item);
     }
@@ -105,9 +111,12 @@ void ReadAhead::wakeWorkers(bool scanThreadWaits) {
     bool helpersDecided = m_idleHelpers == 0;
     const size_t reach = std::min(m_planned.size(), m_limits.filesAhead);
     size_t waiting = 0;
-    for (size_t i = 0; i < reach && !(mainDecided && helpersDecided); ++i) {
+    for (size_t i = m_noWaitingBefore; i < reach && !(mainDecided && helpersDecided); ++i) {
         const Item& item = *m_planned[i];
-        if (item.state.load() != State::Waiting) continue;
+        if (item.state.load() != State::Waiting) {
+            if (i == m_noWaitingBefore) ++m_noWaitingBefore;
+            continue;
+        }
         ++waiting;
         if (!mainDecided && (scanThreadWaits || waiting >= kWakeRun || i < kWakeRun))
             wakeMain = mainDecided = true;
@@ -125,7 +134,9 @@ bool ReadAhead::take(std::u16string_view path, ReadAheadResult& out) {
     if (it == m_planned.end()) return false;
     std::shared_ptr<Item> item = *it;
     for (auto passed = m_planned.begin(); passed != it; ++passed) giveUp(**passed);
+    const size_t gone = static_cast<size_t>(it - m_planned.begin()) + 1;
     m_planned.erase(m_planned.begin(), it + 1);
+    m_noWaitingBefore = m_noWaitingBefore > gone ? m_noWaitingBefore - gone : 0;
     // Not begun: opening it here costs no more than waiting for a worker.
     if (giveUp(*item)) {
         wakeWorkers();  // a worker may look further ahead now
@@ -234,6 +245,7 @@ void ReadAhead::releaseRest(Run& run, size_t from) {
         State claimed = State::Claimed;
         run[i]->state.compare_exchange_strong(claimed, State::Waiting);
     }
+    m_noWaitingBefore = 0;  // those files may be anywhere in the plan
     run.resize(from);
     wakeWorkers();
 }

@@ -150,6 +150,10 @@ private:
     std::atomic<int> m_waiters{0};
     uint64_t m_digestsHandedOver = 0;
     std::deque<std::shared_ptr<Item>> m_planned;  // in walk order
+    // No planned file before this index is waiting: the looks for waiting
+    // files (at every file taken) start there. A file becomes waiting again
+    // only when a worker gives it back (releaseRest), which resets it.
+    size_t m_noWaitingBefore = 0;
     std::atomic<bool> m_closing{false};
     std::vector<std::thread> m_workers;
 };
