@@ -165,6 +165,54 @@ int32_t IsArchiveExt(char16_t* path) { return endsInOneOf(path, kArchiveExtensio
 
 namespace {
 
+// How a folder's files are named when handed on (PathToHandOn), with what
+// is the same for all of them worked out once: whether the folder's own
+// lower-cased path leads to the folder, and then only each name is
+// resolved within it (a lower-cased path resolves name by name).
+class FolderNaming {
+public:
+    FolderNaming(std::u16string_view folder, std::u16string_view joiner)
+        : m_folder(folder), m_joiner(joiner) {}
+
+    // PathToHandOn(full, lowered) for a file `name` listed in the folder.
+    std::u16string handedPath(const std::u16string& full, std::u16string lowered,
+                              std::u16string_view name) {
+        lowered.resize(std::u16string_view(lowered.c_str()).size());
+        if (lowered.size() < 3 || full.size() < 3 ||
+            std::u16string_view(lowered).substr(2) == std::u16string_view(full).substr(2))
+            return lowered;
+        // Past the lower-cased part of a very long path, or any other text,
+        // as PathToHandOn does it.
+        const size_t folderUnits = m_folder.size() + m_joiner.size();
+        if (full.size() >= kPathUnits || lowered.size() != full.size() ||
+            full.size() != folderUnits + name.size())
+            return PathToHandOn(full, std::move(lowered), &m_names);
+        if (!m_known) {
+            // Once for the folder, and not through the resolver: its way
+            // to these paths would read the folder above as well.
+            m_host = platform::toHostPath(m_folder);
+            const std::u16string loweredFolder = platform::toLower(m_folder);
+            m_loweredLeadsHere =
+                loweredFolder == m_folder || platform::toHostPath(loweredFolder) == m_host;
+            m_known = true;
+        }
+        // Led into another folder, the lower-cased path names another file.
+        if (!m_loweredLeadsHere) return full;
+        const std::u16string_view loweredName = std::u16string_view(lowered).substr(folderUnits);
+        return m_names.resolveName(m_host, loweredName) == m_names.resolveName(m_host, name)
+                   ? std::move(lowered)
+                   : full;
+    }
+
+private:
+    const std::u16string m_folder;
+    const std::u16string m_joiner;
+    platform::HostPathResolver m_names;
+    bool m_known = false;
+    bool m_loweredLeadsHere = false;
+    std::string m_host;
+};
+
 struct ListedAhead;
 
 // An entry listed but not yet walked.
@@ -194,10 +242,10 @@ struct ListedAhead {
 
 // Decides whether the walk will hand a listed file on, so that the
 // read-ahead is to read it, with the walk's own tests; sets the path it is
-// handed on as when it will. `full` is its path, kept for the walk; names
-// resolves the paths of the folder's files.
+// handed on as when it will. `full` is its path, kept for the walk; naming
+// names the folder's files.
 bool weighForPlan(Listed& listed, std::u16string full, int32_t smart, int32_t scanArchives,
-                  platform::HostPathResolver& names) {
+                  FolderNaming& naming) {
     listed.weighed = true;
     const platform::FindData& entry = listed.entry;
     if (isFolderEntry(entry) || (entry.attributes & platform::kAttrDevice) != 0) return false;
@@ -207,7 +255,7 @@ bool weighForPlan(Listed& listed, std::u16string full, int32_t smart, int32_t sc
     listed.endChecked = true;
     if (!willBeRead(entry, listed.end, smart, scanArchives)) return false;
     // Planned as the path the file scanner will open.
-    listed.handed = PathToHandOn(listed.full, std::move(lowered), &names);
+    listed.handed = naming.handedPath(listed.full, std::move(lowered), listed.entry.name);
     return true;
 }
 
@@ -242,7 +290,7 @@ std::unique_ptr<ListedAhead> listSubFolderAhead(const platform::FolderRef& paren
                                     platform::FindFile::Detail::Listing) != 0)
         return nullptr;
     const platform::FolderRef opened = ahead->find.folder();
-    platform::HostPathResolver names;
+    FolderNaming naming(folder, u"\\");
     std::vector<ReadAhead::Planned> planned;
     planned.reserve(kListedAhead);
     for (;;) {
@@ -251,7 +299,8 @@ std::unique_ptr<ListedAhead> listSubFolderAhead(const platform::FolderRef& paren
         Listed listed(std::move(next));
         // Sub-folders are always walked with the smart filter on.
         if (!dots && !subFolder &&
-            weighForPlan(listed, JoinPath(folder, u"\\", listed.entry.name), 1, scanArchives, names))
+            weighForPlan(listed, JoinPath(folder, u"\\", listed.entry.name), 1, scanArchives,
+                         naming))
             planned.push_back({listed.handed, listed.entry.size, listedIn(opened, listed.entry)});
         ahead->entries.push_back(std::move(listed));
         // That sub-folder's walk comes first; the listing is read in
@@ -284,12 +333,13 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
     const std::u16string_view joiner =
         !base.empty() && isSeparator(base.back()) ? std::u16string_view() : u"\\";
     const std::u16string pattern = base + std::u16string(joiner) + u"*.*";
+    FolderNaming naming(base, joiner);  // how this folder's files are handed on
     SendOVMsg(SCANMSG_DEBUG, u"FindF: ->> Start path: %s", pattern.c_str());
 
     int32_t count = 0;
     ReadAheadScope readAheadScope;
     ReadAhead& readAhead = *CurrentReadAhead();
-    platform::HostPathResolver names;  // for the paths of this folder's files
+
     // The entries listed but not yet walked. Those before the next
     // sub-folder are planned for the read-ahead, then the first files of
     // that sub-folder; the files after it come once all of its walk is
@@ -342,7 +392,7 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
             Listed& next = listed[planned];
             if (next.weighed) continue;  // by the walk of the folder above
             if (weighForPlan(next, JoinPath(base, joiner, next.entry.name), smart, scanArchives,
-                             names))
+                             naming))
                 paths.push_back({next.handed, next.entry.size, listedIn(opened, next.entry)});
         }
         if (!paths.empty()) readAhead.plan(std::move(paths));
@@ -422,7 +472,8 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
         // a FIFO the archiver would wait on, and its target is scanned
         // where it lives.
         if (archive && scanArchives == 1 && !isFolder && !isDevice && !isLink) {
-            const std::u16string handed = PathToHandOn(full, std::u16string(lowered()), &names);
+            const std::u16string handed =
+                naming.handedPath(full, std::u16string(lowered()), entry.name);
             SendOVMsg(SCANMSG_DEBUG, u"FindF: Scan In Archive: %s ", handed.c_str());
             std::lock_guard<std::recursive_mutex> lock(ArchiveLock());
             DoScanInArchive(handed.c_str());
@@ -441,7 +492,7 @@ int32_t WalkFolder(const char16_t* folder, int32_t smart, const ListedFolder* li
         // Worked out once, when the entry was planned. The file scanner may
         // cut the text it is given.
         std::u16string handed = current.handed.empty()
-                                    ? PathToHandOn(full, std::u16string(lowered()), &names)
+                                    ? naming.handedPath(full, std::u16string(lowered()), entry.name)
                                     : std::move(current.handed);
         ScanListedFile(handed.data(), nullptr, listedIn(opened, entry));
         // The count is of files; a folder handed on only fails to open.

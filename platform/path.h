@@ -59,6 +59,9 @@ public:
     HostPathResolver(const HostPathResolver&) = delete;
     HostPathResolver& operator=(const HostPathResolver&) = delete;
     std::string toHostPath(std::u16string_view windowsPath);
+    // The host path toHostPath gives a name inside hostFolder, a folder that
+    // exists as that host path: the last step of its resolving.
+    std::string resolveName(const std::string& hostFolder, std::u16string_view name);
 
     struct Lookups;
 

@@ -406,6 +406,23 @@ std::string toHostPath(std::u16string_view windowsPath) {
 
 HostPathResolver::HostPathResolver() : m_lookups(std::make_unique<Lookups>()) {}
 
+std::string HostPathResolver::resolveName(const std::string& hostFolder,
+                                          std::u16string_view name) {
+    // As the walk over a path's names takes its last one, in a folder found.
+    Lookups* const lookups = m_lookups.get();
+    const std::u16string_view stripped = stripTrailing(name);
+    const std::string asGiven = detail::windowsNameToHost(name);
+    if (holdsIn(lookups, hostFolder, asGiven)) return detail::joinHost(hostFolder, asGiven);
+    if (stripped.empty()) return hostFolder;
+    const std::string withoutTrail = detail::windowsNameToHost(stripped);
+    if (stripped.size() != name.size() && holdsIn(lookups, hostFolder, withoutTrail))
+        return detail::joinHost(hostFolder, withoutTrail);
+    std::string found;
+    if (findIgnoringCaseIn(lookups, hostFolder, stripped, found))
+        return detail::joinHost(hostFolder, found);
+    return detail::joinHost(hostFolder, withoutTrail);
+}
+
 HostPathResolver::~HostPathResolver() = default;
 
 std::string HostPathResolver::toHostPath(std::u16string_view windowsPath) {

@@ -353,13 +353,25 @@ TEST_F(WalkerScan, PseudoFileSystemIsNeverEntered) {
 }
 
 // Two names that differ only in case are two files here: both are scanned.
+// A file is reported under its lower-cased path unless that names another
+// file or leads into another folder; then under its own spelling.
 TEST_F(WalkerScan, NamesDifferingInCaseAreEachScanned) {
     m_box.plant(m_drive / "Evil.exe", "upper case one");
     m_box.plant(m_drive / "evil.exe", "lower case one");
+    m_box.plant(m_drive / "Dir" / "One.exe", "in the folder of capitals");
+    m_box.plant(m_drive / "dir" / "Two.exe", "in the lower-case folder");
+    m_box.plant(m_drive / "Docs" / "ReadMe.exe", "no other spelling here");
+    m_box.plant(m_drive / "Docs" / "notes.EXE", "no other spelling either");
     m_box.setSetting(names::kSmartExt, 0);
     ScanRecord record = m_box.runFull(u"X:\\");
-    EXPECT_EQ(record.infected.size(), 2u);
-    EXPECT_EQ(record.count(SCANMSG_INFECTED_TICK), 2);
+    EXPECT_EQ(record.infected.size(), 6u);
+    EXPECT_EQ(record.count(SCANMSG_INFECTED_TICK), 6);
+    EXPECT_EQ(record.findings(":\\Evil.exe"), 1);
+    EXPECT_EQ(record.findings(":\\evil.exe"), 1);
+    EXPECT_EQ(record.findings("X:\\Dir\\One.exe"), 1);  // x:\dir is the other folder
+    EXPECT_EQ(record.findings("x:\\dir\\two.exe"), 1);
+    EXPECT_EQ(record.findings("x:\\docs\\readme.exe"), 1);
+    EXPECT_EQ(record.findings("x:\\docs\\notes.exe"), 1);
 }
 
 }  // namespace
