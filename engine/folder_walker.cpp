@@ -135,27 +135,24 @@ platform::EntryInFolder listedIn(const platform::FolderRef& folder,
     return {folder, entry.hostName, (entry.attributes & platform::kAttrReparsePoint) != 0};
 }
 
+// Cuts handed at its first zero (it is a text) and says whether it is
+// handed on as it is, without a look at the disk: it differs from the
+// original at most in the drive letter's case, which never matters.
+bool HandedAsItIs(std::u16string& handed, const std::u16string& original) {
+    handed.resize(std::u16string_view(handed.c_str()).size());
+    return handed.size() < 3 || original.size() < 3 ||
+           std::u16string_view(handed).substr(2) == std::u16string_view(original).substr(2);
+}
+
 }  // namespace
 
 std::u16string PathToHandOn(const std::u16string& original, const char16_t* lowered) {
     return PathToHandOn(original, std::u16string(lowered));
 }
 
-std::u16string PathToHandOn(const std::u16string& original, std::u16string handed,
-                            platform::HostPathResolver* resolver) {
-    // As a text: up to its first zero.
-    handed.resize(std::u16string_view(handed.c_str()).size());
-    // The drive letter's case never matters.
-    if (handed.size() < 3 || original.size() < 3 ||
-        std::u16string_view(handed).substr(2) == std::u16string_view(original).substr(2)) {
-        return handed;
-    }
-    // A walk resolves the paths of a folder's files through one resolver: a
-    // name that is not found as written is looked up ignoring case, and
-    // without it each such lookup read the whole folder again.
-    const bool same = resolver ? resolver->toHostPath(handed) == resolver->toHostPath(original)
-                               : platform::toHostPath(handed) == platform::toHostPath(original);
-    if (!same) return original;
+std::u16string PathToHandOn(const std::u16string& original, std::u16string handed) {
+    if (HandedAsItIs(handed, original)) return handed;
+    if (platform::toHostPath(handed) != platform::toHostPath(original)) return original;
     return handed;
 }
 
@@ -177,19 +174,14 @@ public:
     // PathToHandOn(full, lowered) for a file `name` listed in the folder.
     std::u16string handedPath(const std::u16string& full, std::u16string lowered,
                               std::u16string_view name) {
-        lowered.resize(std::u16string_view(lowered.c_str()).size());
-        if (lowered.size() < 3 || full.size() < 3 ||
-            std::u16string_view(lowered).substr(2) == std::u16string_view(full).substr(2))
-            return lowered;
+        if (HandedAsItIs(lowered, full)) return lowered;
         // Past the lower-cased part of a very long path, or any other text,
         // as PathToHandOn does it.
         const size_t folderUnits = m_folder.size() + m_joiner.size();
         if (full.size() >= kPathUnits || lowered.size() != full.size() ||
             full.size() != folderUnits + name.size())
-            return PathToHandOn(full, std::move(lowered), &m_names);
+            return PathToHandOn(full, std::move(lowered));
         if (!m_known) {
-            // Once for the folder, and not through the resolver: its way
-            // to these paths would read the folder above as well.
             m_host = platform::toHostPath(m_folder);
             const std::u16string loweredFolder = platform::toLower(m_folder);
             m_loweredLeadsHere =

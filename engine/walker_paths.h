@@ -2,15 +2,11 @@
 #pragma once
 #include <string>
 
-#include "platform/path.h"
-
 // The path handed on for a file: the lower-cased text the extension checks
 // left, as messages and report lines show paths, unless on this case-
 // sensitive file system the lower-cased text names another file (two names
 // that differ only in case); then the file keeps its own spelling, so that
 // every file is scanned, and scanned once.
 std::u16string PathToHandOn(const std::u16string& original, const char16_t* lowered);
-// The same, taking the lower-cased text as a string of its own, and
-// resolving the paths through a walk's resolver when one is given.
-std::u16string PathToHandOn(const std::u16string& original, std::u16string lowered,
-                            platform::HostPathResolver* resolver = nullptr);
+// The same, taking the lower-cased text as a string of its own.
+std::u16string PathToHandOn(const std::u16string& original, std::u16string lowered);

@@ -47,20 +47,19 @@ char16_t driveOfHostPath(std::string_view hostPath);
 // Returns an empty string when the drive is not mapped or the text is empty.
 std::string toHostPath(std::u16string_view windowsPath);
 
-// toHostPath for many paths of one folder (a walk names every file it hands
-// on): it remembers what it looked up, which host names exist and each
-// folder's names ignoring case, so that a folder is read once, not once for
-// every name resolved in it ignoring case. Changes on disk after a look are
-// not seen; one resolver serves one short task.
+// The last step of toHostPath for the names of one folder (a walk names
+// every file it hands on): a name not found as written is looked up
+// ignoring case, and the resolver reads each folder for that once, not once
+// for every name. Changes on disk after a folder was read are not seen;
+// one resolver serves one short task.
 class HostPathResolver {
 public:
     HostPathResolver();
     ~HostPathResolver();
     HostPathResolver(const HostPathResolver&) = delete;
     HostPathResolver& operator=(const HostPathResolver&) = delete;
-    std::string toHostPath(std::u16string_view windowsPath);
     // The host path toHostPath gives a name inside hostFolder, a folder that
-    // exists as that host path: the last step of its resolving.
+    // exists as that host path.
     std::string resolveName(const std::string& hostFolder, std::u16string_view name);
 
     struct Lookups;

@@ -196,13 +196,13 @@ void appendPadded(std::u16string& out, std::u16string_view body, bool leftAlign,
 std::u16string vformat16(const char16_t* format, va_list args) {
     std::u16string out;
     if (!format) return out;
-    // Room for the usual message (a path or two) at once, rather than
-    // growing unit by unit through several allocations.
     const std::u16string_view text(format);
     if (text.find(u'%') == std::u16string_view::npos) {
         out.assign(text);
         return out;
     }
+    // Room for the usual message (a path or two) at once, rather than
+    // growing unit by unit through several allocations.
     out.reserve(text.size() + 128);
     for (const char16_t* p = format; *p; ++p) {
         if (*p != u'%') {

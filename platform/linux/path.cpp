@@ -82,11 +82,10 @@ bool exists(const std::string& hostPath, struct stat* found = nullptr) {
 
 }  // namespace
 
-// What a HostPathResolver has looked up.
+// The folders a HostPathResolver has read: each one's names as they are,
+// and by their lower-cased Windows form (the smallest host name in byte
+// order for each).
 struct HostPathResolver::Lookups {
-    std::unordered_map<std::string, bool> exists;
-    // A folder's names, read once: as they are, and by their lower-cased
-    // Windows form (the smallest host name in byte order for each).
     struct Folder {
         bool readable = false;
         std::unordered_set<std::string> names;
@@ -96,13 +95,6 @@ struct HostPathResolver::Lookups {
 };
 
 namespace {
-
-bool existsIn(HostPathResolver::Lookups* lookups, const std::string& hostPath) {
-    if (!lookups) return exists(hostPath);
-    auto [it, inserted] = lookups->exists.try_emplace(hostPath, false);
-    if (inserted) it->second = exists(hostPath);
-    return it->second;
-}
 
 // The current directory; empty when it cannot be named (it was removed),
 // so that a relative path then names nothing rather than the root.
@@ -231,7 +223,7 @@ const HostPathResolver::Lookups::Folder& folderIn(HostPathResolver::Lookups& loo
 }
 
 // Whether folder holds an entry of this host name: from the folder's names
-// when a resolver has them (a folder it cannot read is asked by path).
+// when there are lookups (a folder they cannot read is asked by path).
 bool holdsIn(HostPathResolver::Lookups* lookups, const std::string& folder, const std::string& name) {
     if (lookups) {
         const HostPathResolver::Lookups::Folder& names = folderIn(*lookups, folder);
@@ -254,9 +246,38 @@ bool findIgnoringCaseIn(HostPathResolver::Lookups* lookups, const std::string& f
 
 // looked, when given, gets the lstat of the result when the path exists
 // exactly as given (lookedValid says so).
+// One name of a path in `current`, a folder found: its host path, exactly
+// as written first, then without trailing blanks and dots, then ignoring
+// case; false when none is there. A name of only blanks and dots stays in
+// current. With lookups, the folder's names are read once for all names.
+bool findName(HostPathResolver::Lookups* lookups, const std::string& current,
+              std::u16string_view part, std::string& next) {
+    const std::u16string_view stripped = stripTrailing(part);
+    // A host name with trailing dots or blanks is still found as itself.
+    const std::string asWritten = detail::windowsNameToHost(part);
+    if (holdsIn(lookups, current, asWritten)) {
+        next = detail::joinHost(current, asWritten);
+        return true;
+    }
+    if (stripped.empty()) {
+        next = current;
+        return true;
+    }
+    if (stripped.size() != part.size()) {
+        const std::string withoutTrail = detail::windowsNameToHost(stripped);
+        if (holdsIn(lookups, current, withoutTrail)) {
+            next = detail::joinHost(current, withoutTrail);
+            return true;
+        }
+    }
+    std::string found;
+    if (!findIgnoringCaseIn(lookups, current, stripped, found)) return false;
+    next = detail::joinHost(current, found);
+    return true;
+}
+
 std::string hostFromWindows(const std::vector<DriveMapping>& map, std::u16string_view path,
-                            struct stat* looked = nullptr, bool* lookedValid = nullptr,
-                            HostPathResolver::Lookups* lookups = nullptr) {
+                            struct stat* looked = nullptr, bool* lookedValid = nullptr) {
     if (lookedValid) *lookedValid = false;
     if (path.empty()) return {};
     // Long-path and NT prefixes name the same places.
@@ -312,58 +333,28 @@ std::string hostFromWindows(const std::vector<DriveMapping>& map, std::u16string
 
     // The whole path as given exists: every component matched exactly.
     std::string exact = root;
-    std::string exactFolder;  // all of it but its last name
     for (auto part : parts) {
-        exactFolder = exact;
         if (exact.empty() || exact.back() != '/') exact.push_back('/');
         exact += detail::windowsNameToHost(part);
     }
     if (parts.empty()) return exact;
-    // A resolver asks the folder's names for the last one.
-    const bool exactExists =
-        lookups && !looked
-            ? existsIn(lookups, exactFolder) &&
-                  holdsIn(lookups, exactFolder, detail::windowsNameToHost(parts.back()))
-            : exists(exact, looked);
-    if (exactExists) {
+    if (exists(exact, looked)) {
         if (lookedValid) *lookedValid = looked != nullptr;
         return exact;
     }
 
     std::string current = root;
     bool missing = false;
-    for (size_t index = 0; index < parts.size(); ++index) {
-        const std::u16string_view part = parts[index];
-        std::u16string_view stripped = stripTrailing(part);
-        // The folders on the way are remembered; a last name is asked of
-        // its folder's names.
-        const bool last = index + 1 == parts.size();
-        auto holds = [&](const std::string& name) {
-            return last ? holdsIn(lookups, current, name)
-                        : existsIn(lookups, detail::joinHost(current, name));
-        };
+    for (auto part : parts) {
         if (!missing) {
-            // A host name with trailing dots or blanks is still found as itself.
-            std::string candidate = detail::joinHost(current, detail::windowsNameToHost(part));
-            if (holds(detail::windowsNameToHost(part))) {
-                current = std::move(candidate);
-                continue;
-            }
-            if (stripped.empty()) continue;
-            if (stripped.size() != part.size()) {
-                candidate = detail::joinHost(current, detail::windowsNameToHost(stripped));
-                if (holds(detail::windowsNameToHost(stripped))) {
-                    current = std::move(candidate);
-                    continue;
-                }
-            }
-            std::string found;
-            if (findIgnoringCaseIn(lookups, current, stripped, found)) {
-                current = detail::joinHost(current, found);
+            std::string next;
+            if (findName(nullptr, current, part, next)) {
+                current = std::move(next);
                 continue;
             }
             missing = true;
         }
+        const std::u16string_view stripped = stripTrailing(part);
         if (!stripped.empty())
             current = detail::joinHost(current, detail::windowsNameToHost(stripped));
     }
@@ -406,28 +397,14 @@ std::string toHostPath(std::u16string_view windowsPath) {
 
 HostPathResolver::HostPathResolver() : m_lookups(std::make_unique<Lookups>()) {}
 
-std::string HostPathResolver::resolveName(const std::string& hostFolder,
-                                          std::u16string_view name) {
-    // As the walk over a path's names takes its last one, in a folder found.
-    Lookups* const lookups = m_lookups.get();
-    const std::u16string_view stripped = stripTrailing(name);
-    const std::string asGiven = detail::windowsNameToHost(name);
-    if (holdsIn(lookups, hostFolder, asGiven)) return detail::joinHost(hostFolder, asGiven);
-    if (stripped.empty()) return hostFolder;
-    const std::string withoutTrail = detail::windowsNameToHost(stripped);
-    if (stripped.size() != name.size() && holdsIn(lookups, hostFolder, withoutTrail))
-        return detail::joinHost(hostFolder, withoutTrail);
-    std::string found;
-    if (findIgnoringCaseIn(lookups, hostFolder, stripped, found))
-        return detail::joinHost(hostFolder, found);
-    return detail::joinHost(hostFolder, withoutTrail);
-}
-
 HostPathResolver::~HostPathResolver() = default;
 
-std::string HostPathResolver::toHostPath(std::u16string_view windowsPath) {
-    return hostFromWindows(*detail::sharedDriveMap(), windowsPath, nullptr, nullptr,
-                           m_lookups.get());
+std::string HostPathResolver::resolveName(const std::string& hostFolder,
+                                          std::u16string_view name) {
+    std::string resolved;
+    if (findName(m_lookups.get(), hostFolder, name, resolved)) return resolved;
+    // Not there: kept as written, without trailing blanks and dots.
+    return detail::joinHost(hostFolder, detail::windowsNameToHost(stripTrailing(name)));
 }
 
 namespace detail {
