@@ -137,8 +137,6 @@ TEST(SendOVMsg, SendsFromTwoThreadsKeepTheirOwnTexts) {
     EXPECT_EQ(b_next, 200);
 }
 
-// A receiver that keeps no trace texts says so; the channel then builds and
-// sends no trace, and nothing but traces is held back.
 namespace {
 
 // Waits for the coarse clock's next tick, so that what follows starts one.
@@ -149,6 +147,8 @@ void NextTick() {
 
 }  // namespace
 
+// A receiver that keeps no trace texts says so; the channel then builds and
+// sends no trace, and nothing but traces is held back.
 TEST(SendOVMsg, TracesGoOnlyToAReceiverThatWantsThem) {
     Recorder recorder;
     RequestScope scope(recorder);
